@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+
+// The termios platform layer of the serial port. Functions return 0 or a positive errno; none
+// throws. Only reader/CPort*.cpp uses it.
+namespace ComDevice {
+
+struct TLine
+{
+    int32_t Baud = 9600;
+    int DataBits = 8;        // 5 to 8
+    int Parity = 0;          // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    bool ParityCheck = false;
+    bool TwoStopBits = false;
+    bool HardwareFlow = false; // CTS/RTS handshake
+    bool XonXoffOut = false;
+    bool XonXoffIn = false;
+    uint8_t XonChar = 17;
+    uint8_t XoffChar = 19;
+    int Dtr = 0;             // 0 off, 1 on, 2 handshake (left to the driver)
+    int Rts = 0;             // 0 off, 1 on, 2 handshake, 3 toggle (held on)
+};
+
+// Opens a tty for exclusive non-blocking use; on success Handle is the descriptor.
+int Open(const char* Path, int& Handle);
+void Close(int Handle);
+
+// Raw line with the given framing, speed, flow control and modem lines.
+int ApplyLine(int Handle, const TLine& Line);
+
+// Writes Count bytes, waiting for room at most TimeoutMs in all; Written tells how many went.
+int Write(int Handle, const void* Buffer, int Count, int64_t TimeoutMs, int& Written);
+
+// Reads what is there, up to Count bytes, without waiting.
+int Read(int Handle, void* Buffer, int Count, int& Got);
+
+int Waiting(int Handle, int& Count);
+
+// Discards both queues: unread input and unsent output.
+int Flush(int Handle);
+
+// Modem status lines; a device without them (a pseudo-terminal) is not an error.
+int ModemStatus(int Handle, int& Lines);
+
+// Line error counters (framing, parity, overrun, break) added up; 0 where the driver has none.
+int64_t LineErrorCount(int Handle);
+
+} // namespace ComDevice
