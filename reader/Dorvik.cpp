@@ -1,0 +1,308 @@
+#include "reader/Dorvik.h"
+
+#include "cards/CardDatabaseFile.h"
+#include "reader/CPort.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+enum : uint8_t {
+    CodeCardSwipe = 1,
+    CodeReadDatabase = 2,
+    CodeTransferBegin = 3,
+    CodeCard = 4,
+    CodeTransferEnd = 5,
+    CodeBeginUpdate = 6,
+    CodeUpdateCard = 7,
+    CodeUpdateProgress = 8,
+    CodeEndUpdate = 9,
+    CodeDoorConfig = 10,
+    CodeReadDoorConfig = 11,
+};
+
+TRfidTag TagFromPayload(const TPacket& Packet)
+{
+    TRfidTag Tag;
+    for (int I = 0; I < 5; ++I)
+        Tag.Bytes[size_t(I)] = Packet.Payload(I);
+    return Tag;
+}
+
+} // namespace
+
+TDorvik::TDorvik(QObject* Owner) : QObject(Owner), FReadBuffer(new uint8_t[ReadBufferSize])
+{
+    FComPort = new TComPort(this);
+    FComPort->SetBaudRate(br19200);
+    FComPort->Parity().SetBits(prNone);
+    FComPort->SetStopBits(sbOneStopBit);
+    FComPort->SetDataBits(dbEight);
+    FComPort->Buffer().SetInputSize(32768);
+    FComPort->FlowControl().SetControlDTR(dtrDisable);
+    FComPort->FlowControl().SetControlRTS(rtsEnable);
+    FComPort->FlowControl().SetOutCTSFlow(false);
+    FComPort->FlowControl().SetOutDSRFlow(false);
+    FComPort->FlowControl().SetXonXoffOut(false);
+    FComPort->FlowControl().SetXonXoffIn(false);
+    FComPort->OnAfterOpen = [this](QObject*) { Fire(OnConnect, this); };
+    FComPort->OnAfterClose = [this](QObject*) { Fire(OnDisconnect, this); };
+    FComPort->OnRxChar = [this](QObject*, int Count) { ComPortRxChar(Count); };
+    FComPort->SetSyncMethod(smWindowSync);
+    FTags.Limit = TagLimit;
+
+    FStallTimer = new QTimer(this);
+    FStallTimer->setSingleShot(true);
+    connect(FStallTimer, &QTimer::timeout, this, [this] {
+        try {
+            TransferStalled();
+        } catch (const std::exception& Error) {
+            ReportException(Error);
+        }
+    });
+}
+
+TDorvik::~TDorvik()
+{
+    // Closed first, so OnDisconnect still meets the card list.
+    try {
+        FComPort->ClosePort();
+    } catch (const std::exception& Error) {
+        ReportException(Error);
+    }
+}
+
+QString TDorvik::Port() const { return FComPort->Port(); }
+void TDorvik::SetPort(const QString& Value) { FComPort->SetPort(Value); }
+bool TDorvik::Connected() const { return FComPort->Connected(); }
+void TDorvik::Connect() { FComPort->OpenPort(); }
+void TDorvik::Disconnect() { FComPort->ClosePort(); }
+
+// ---- sending
+
+void TDorvik::SendPacket(std::unique_ptr<TPacket> Packet)
+{
+    FComPort->WriteBytes(Packet->Data(), Packet->Length());
+    Fire(OnSend, this, *Packet);
+}
+
+void TDorvik::ReadDatabase()
+{
+    SendPacket(TPacket::Build(CodeReadDatabase, 4));
+    FReadRequested = true;
+    WatchTransfer();
+}
+
+void TDorvik::WriteDatabase()
+{
+    auto Packet = TPacket::Build(CodeBeginUpdate, 5);
+    Packet->SetPayload(0, uint8_t(FMaster & 0xFF));
+    SendPacket(std::move(Packet));
+    FWriteRequested = true;
+    WatchTransfer();
+}
+
+void TDorvik::ReadDoorConfig() { SendPacket(TPacket::Build(CodeReadDoorConfig, 4)); }
+
+void TDorvik::WriteDoorConfig(TDoorMode Mode, uint8_t Delay)
+{
+    auto Packet = TPacket::Build(CodeDoorConfig, 6);
+    Packet->SetPayload(0, uint8_t(Mode));
+    Packet->SetPayload(1, Delay);
+    SendPacket(std::move(Packet));
+}
+
+void TDorvik::SendNextTag()
+{
+    if (FSendIndex < FTags.Count()) {
+        auto Packet = TPacket::Build(CodeUpdateCard, 9);
+        const TRfidTag& Tag = FTags.Items(FSendIndex);
+        for (int I = 0; I < 5; ++I)
+            Packet->SetPayload(I, Tag.Bytes[size_t(I)]);
+        ++FSendIndex;
+        SendPacket(std::move(Packet));
+    } else {
+        SendPacket(TPacket::Build(CodeEndUpdate, 4));
+    }
+}
+
+// ---- receiving
+
+void TDorvik::ComPortRxChar(int Count)
+{
+    // Everything waiting is taken now, a buffer at a time; each frame leaves the codec before it
+    // is handled, so a handler that runs a modal loop meets a consistent codec.
+    // A read never asks for more than the codec has room for, so a frame that is still being
+    // collected cannot make a large chunk overflow it.
+    int Left = Count;
+    while (Left > 0) {
+        const int Room = std::min(ReadBufferSize, FParser.Capacity() - FParser.Count());
+        const int Got = FComPort->ReadBytes(FReadBuffer.get(), std::min(Left, Room));
+        if (Got <= 0)
+            break;
+        Left -= Got;
+        FParser.Append(FReadBuffer.get(), Got);
+        while (std::unique_ptr<TPacket> Packet = FParser.ExtractPacket()) {
+            if (TransferActive())
+                WatchTransfer();
+            Fire(OnReceive, this, *Packet);
+            ProcessPacket(*Packet);
+        }
+    }
+}
+
+void TDorvik::ProcessPacket(TPacket& Packet)
+{
+    switch (Packet.Code()) {
+    case CodeCardSwipe: {
+        TRfidTag Swiped = TagFromPayload(Packet);
+        Fire(OnCardSwipe, this, Swiped);
+        break;
+    }
+    case CodeTransferBegin:
+        TransferBegin(Packet.Payload(0));
+        break;
+    case CodeCard:
+        AddCard(Packet);
+        break;
+    case CodeTransferEnd:
+        TransferEnd();
+        break;
+    case CodeBeginUpdate:
+        BeginUpdate();
+        break;
+    case CodeUpdateProgress:
+        if (FBusy) {
+            Fire(OnUpdateProgress, this);
+            SendNextTag();
+        }
+        break;
+    case CodeEndUpdate:
+        if (FBusy) {
+            FBusy = false;
+            FWriteRequested = false;
+            FStallTimer->stop();
+            Fire(OnEndUpdate, this);
+        }
+        break;
+    case CodeDoorConfig:
+        FDoorMode = TDoorMode(Packet.Payload(0));
+        FDoorDelay = Packet.Payload(1);
+        break;
+    default:
+        throw Exception("Unknown command");
+    }
+}
+
+void TDorvik::TransferBegin(uint8_t MasterIndex)
+{
+    if (FReadRequested) {
+        if (!FSetAside) {
+            FSetAside.emplace();
+            FSetAside->TakeRecordsFrom(FTags);
+            FMasterBeforeRead = FMaster;
+        }
+        FTags.Clear(); // a repeated frame 3 starts the reader's list again
+    }
+    FMaster = MasterIndex;
+    Fire(OnTransferBegin, this);
+}
+
+void TDorvik::AddCard(const TPacket& Packet)
+{
+    const TRfidTag Card = TagFromPayload(Packet);
+    if (FTags.IndexOf(Card) >= 0)
+        return;
+    TRfidTag& Added = FTags.Add();
+    Added.AssignBytes(Card);
+    // Names exist only on this PC: the same card keeps the name it had before the read.
+    if (FSetAside) {
+        const int Before = FSetAside->IndexOf(Card);
+        if (Before >= 0)
+            Added.Name = FSetAside->Items(Before).Name;
+    }
+}
+
+void TDorvik::TransferEnd()
+{
+    if (FReadRequested) {
+        FReadRequested = false;
+        FSetAside.reset();
+        if (!TransferActive())
+            FStallTimer->stop();
+    }
+    Fire(OnTransferEnd, this);
+}
+
+void TDorvik::BeginUpdate()
+{
+    FBusy = true;
+    FWriteRequested = false;
+    FSendIndex = 0;
+    Fire(OnBeginUpdate, this);
+    SendNextTag();
+}
+
+// ---- giving up a transfer
+
+void TDorvik::CancelTransfer()
+{
+    FStallTimer->stop();
+    if (FSetAside) {
+        FTags.TakeRecordsFrom(*FSetAside);
+        FMaster = FMasterBeforeRead;
+        FSetAside.reset();
+    }
+    FReadRequested = false;
+    FWriteRequested = false;
+    FBusy = false;
+}
+
+void TDorvik::SetStallTimeout(int Milliseconds)
+{
+    FStallTimeoutMs = std::max(0, Milliseconds);
+    if (FStallTimeoutMs == 0)
+        FStallTimer->stop();
+}
+
+void TDorvik::WatchTransfer()
+{
+    if (FStallTimeoutMs > 0)
+        FStallTimer->start(FStallTimeoutMs);
+}
+
+void TDorvik::TransferStalled()
+{
+    if (!TransferActive())
+        return;
+    CancelTransfer();
+    Fire(OnTransferStalled, this);
+}
+
+// ---- the card database file
+
+void TDorvik::SaveToStream(QIODevice& Stream)
+{
+    SaveCardDatabase(Stream, FTags, {FMaster, uint8_t(FDoorMode), FDoorDelay});
+}
+
+void TDorvik::SaveToFile(const QString& FileName)
+{
+    SaveCardDatabaseFile(FileName, FTags, {FMaster, uint8_t(FDoorMode), FDoorDelay});
+}
+
+void TDorvik::LoadFromStream(QIODevice& Stream)
+{
+    TLoadedCardDatabase Loaded = LoadCardDatabase(Stream);
+    FTags.TakeRecordsFrom(Loaded.Tags);
+    FMaster = Loaded.Master;
+}
+
+void TDorvik::LoadFromFile(const QString& FileName)
+{
+    TLoadedCardDatabase Loaded = LoadCardDatabaseFile(FileName);
+    FTags.TakeRecordsFrom(Loaded.Tags);
+    FMaster = Loaded.Master;
+}

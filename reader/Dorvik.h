@@ -1,0 +1,118 @@
+#pragma once
+
+#include "cards/RfidTags.h"
+#include "common/Events.h"
+#include "reader/DoorMode.h"
+#include "reader/Packet.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class QIODevice;
+class QTimer;
+class TComPort;
+
+// The reader component: owns the serial port, the frame codec and the card list, speaks the
+// reader's command protocol and reports everything through events. Every event's sender is the
+// component itself.
+class TDorvik : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int ReadBufferSize = 25600;
+    static constexpr int TagLimit = 250;
+    static constexpr int DefaultStallTimeoutMs = 5000;
+
+    explicit TDorvik(QObject* Owner = nullptr);
+    ~TDorvik() override;
+
+    QString Port() const;
+    void SetPort(const QString& Value);
+    TRfidTags& Tags() { return FTags; }
+    const TRfidTags& Tags() const { return FTags; }
+    uint32_t Master() const { return FMaster; }
+    void SetMaster(uint32_t Value) { FMaster = Value; }
+    bool Busy() const { return FBusy; }
+    void SetBusy(bool Value) { FBusy = Value; }
+    TDoorMode DoorMode() const { return FDoorMode; }
+    void SetDoorMode(TDoorMode Value) { FDoorMode = Value; }
+    int32_t DoorDelay() const { return FDoorDelay; }
+    void SetDoorDelay(int32_t Value) { FDoorDelay = Value; }
+
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+    TPacketEvent OnSend;
+    TPacketEvent OnReceive;
+    TNotifyEvent OnTransferBegin;
+    TNotifyEvent OnTransferEnd;
+    TTagEvent OnCardSwipe;
+    TNotifyEvent OnBeginUpdate;
+    TNotifyEvent OnUpdateProgress;
+    TNotifyEvent OnEndUpdate;
+
+    void Connect();
+    void Disconnect();
+    bool Connected() const;
+
+    void ReadDatabase();
+    void WriteDatabase();
+    void ReadDoorConfig();
+    void WriteDoorConfig(TDoorMode Mode, uint8_t Delay);
+
+    void SaveToStream(QIODevice& Stream);
+    void SaveToFile(const QString& FileName);
+    void LoadFromStream(QIODevice& Stream);
+    void LoadFromFile(const QString& FileName);
+
+    // A transfer that this program started and that has not ended: a read between ReadDatabase
+    // and its frame 5, or a write between WriteDatabase and its frame 9.
+    bool TransferActive() const { return FReadRequested || FWriteRequested || FBusy; }
+
+    // Gives up the running transfer: a read puts the card list and master index back as they
+    // were before it, a write clears Busy. Nothing is sent.
+    void CancelTransfer();
+
+    // A transfer that receives no frame for this long is given up (CancelTransfer) and reported
+    // through OnTransferStalled. 0 turns the watch off.
+    void SetStallTimeout(int Milliseconds);
+    int StallTimeout() const { return FStallTimeoutMs; }
+    TNotifyEvent OnTransferStalled;
+
+    TComPort& ComPort() { return *FComPort; }
+
+private:
+    void SendPacket(std::unique_ptr<TPacket> Packet);
+    void ComPortRxChar(int Count);
+    void ProcessPacket(TPacket& Packet);
+    void TransferBegin(uint8_t MasterIndex);
+    void AddCard(const TPacket& Packet);
+    void TransferEnd();
+    void BeginUpdate();
+    void SendNextTag();
+    void WatchTransfer();
+    void TransferStalled();
+
+    TDoorMode FDoorMode = dmLockUnlock;
+    int32_t FDoorDelay = 5;
+    TRfidTags FTags;
+    uint32_t FMaster = 0;
+    bool FBusy = false;
+    int32_t FSendIndex = 0;
+    std::unique_ptr<uint8_t[]> FReadBuffer;
+    TPacketParser FParser;
+    TComPort* FComPort = nullptr; // owned as a child
+
+    // A read this program asked for replaces the list; the cards listed before are set aside
+    // for their names and come back if the read is given up.
+    bool FReadRequested = false;
+    bool FWriteRequested = false;
+    std::optional<TRfidTags> FSetAside;
+    uint32_t FMasterBeforeRead = 0;
+    QTimer* FStallTimer = nullptr; // owned as a child
+    int FStallTimeoutMs = DefaultStallTimeoutMs;
+};
