@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The reader's own view of the line: frames are 0x42, total length, code, 0xFF, payload.
+namespace sim {
+
+using Frame = std::vector<uint8_t>;
+
+constexpr uint8_t FrameStart = 0x42;
+constexpr size_t MinFrameLength = 4;
+constexpr size_t MaxFrameLength = 32;
+
+Frame MakeFrame(uint8_t Code, std::initializer_list<uint8_t> Payload = {});
+Frame MakeFrame(uint8_t Code, const uint8_t* Payload, size_t Count);
+
+// Cuts frames out of a byte stream the way the program does: bytes before a start byte are
+// dropped, and a start byte whose length cannot describe a frame is dropped too.
+class FrameCutter
+{
+public:
+    void Append(const uint8_t* Bytes, size_t Count);
+    std::optional<Frame> Next();
+
+private:
+    std::vector<uint8_t> FHeld;
+};
+
+// One readable line for a frame, e.g. "07 card  01 00 12 D6 87"; bytes that are no frame are
+// shown as "raw" with their hex.
+std::string DescribeFrame(const Frame& Bytes);
+
+std::string HexBytes(const uint8_t* Bytes, size_t Count);
+
+} // namespace sim
