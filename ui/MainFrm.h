@@ -1,0 +1,92 @@
+#pragma once
+
+#include "cards/RfidTags.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace Ui {
+class TMainForm;
+}
+class QAction;
+class QActionGroup;
+class QFileDialog;
+class TCardListModel;
+class TDorvik;
+class TProgressForm;
+
+// The program's one main window: the card list and the ten commands, and what the user sees of
+// the reader component's events.
+class TMainForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TMainForm(QWidget* Parent = nullptr);
+    ~TMainForm() override;
+
+    TDorvik* CardReader() const { return FCardReader; }
+
+    // The one progress window of the program, made at start-up after this window.
+    void SetProgressForm(TProgressForm* Form) { ProgressForm = Form; }
+
+    // The enable rules of the ten commands.
+    void UpdateActions();
+
+    // Empties the view and shows one row per card, none selected, in one repaint.
+    void RefreshCardList();
+
+    QActionGroup* aclCommon = nullptr;
+
+    void actConnectExecute();
+    void actReadExecute();
+    void actWriteExecute();
+    void actEditNameExecute();
+    void actSetMasterExecute();
+    void actLoadFromFileExecute();
+    void actSaveToFileExecute();
+    void actDeleteExecute();
+    void actClearExecute();
+    void actDoorConfigExecute();
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+    void AttachReaderEvents();
+    void SetUpCommands();
+    void SetUpCardList();
+    void Run(const std::function<void()>& Handler);
+
+    void CardReaderConnectionChange(QObject* Sender);
+    void CardReaderTransferBegin(QObject* Sender);
+    void CardReaderTransferEnd(QObject* Sender);
+    void CardReaderCardSwipe(QObject* Sender, TRfidTag& Tag);
+    void CardReaderBeginUpdate(QObject* Sender);
+    void CardReaderUpdateProgress(QObject* Sender);
+    void CardReaderEndUpdate(QObject* Sender);
+    void CardReaderTransferStalled(QObject* Sender);
+    void ConnectionLost();
+
+    int SelectedRow() const;
+    void SelectRow(int Row);
+    // The row that holds Card now: Row itself if it still does, else the card found by identity.
+    int FindAgain(int Row, const TRfidTag& Card) const;
+    void ShowProgress();
+    void HideProgress();
+    void FitNameColumn(int OldWidth, int NewWidth);
+    std::unique_ptr<QFileDialog> CardDatabaseDialog(const QString& Title);
+
+    std::unique_ptr<Ui::TMainForm> FUi;
+    TDorvik* FCardReader = nullptr; // owned as a child
+    TCardListModel* FModel = nullptr;
+    QPointer<TProgressForm> ProgressForm;
+    bool FSwipeDialogOpen = false;
+    bool FClosing = false;
+    bool FCentred = false;
+};
