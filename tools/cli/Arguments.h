@@ -1,0 +1,53 @@
+#pragma once
+
+#include "common/Errors.h"
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace cli {
+
+// Bad arguments: the command did not start, so the caller exits with its own status for it.
+class UsageError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+struct OptionSpec
+{
+    QStringList Names;  // e.g. {"o", "output"}
+    QString ValueName;  // empty for a switch
+};
+
+// One subcommand's arguments: its options and between MinPositional and the number of
+// PositionalNames plain arguments. Raises UsageError for anything else; --help is always known.
+class Arguments
+{
+public:
+    Arguments(const QString& Command, const QStringList& Args, const std::vector<OptionSpec>& Options,
+              const QStringList& PositionalNames, int MinPositional);
+
+    bool Help() const { return FParser.isSet(QStringLiteral("help")); }
+    bool IsSet(const QString& Name) const { return FParser.isSet(Name); }
+    QString Value(const QString& Name) const { return FParser.value(Name); }
+    // The plain argument at Index, empty when it was not given.
+    QString Positional(int Index) const { return FParser.positionalArguments().value(Index); }
+
+    // A value that must be given: raises UsageError naming the option when it is not.
+    QString Required(const QString& Name) const;
+
+    // --timeout SECONDS, in milliseconds; 5 s when not given.
+    int TimeoutMs() const;
+
+private:
+    QCommandLineParser FParser;
+};
+
+// The option every command that talks to the reader takes.
+OptionSpec TimeoutOption();
+
+} // namespace cli

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QStringList>
+
+// The subcommands. Each takes the arguments after its name, prints its result to stdout and
+// returns the exit status; a failure is raised as Exception (UsageError for bad arguments).
+namespace cli {
+
+int RunPorts(const QStringList& Args);
+int RunRead(const QStringList& Args);
+int RunWrite(const QStringList& Args);
+int RunDoor(const QStringList& Args);
+int RunShow(const QStringList& Args);
+int RunImport(const QStringList& Args);
+int RunExport(const QStringList& Args);
+
+} // namespace cli

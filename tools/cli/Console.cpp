@@ -1,0 +1,23 @@
+#include "Console.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace cli {
+
+void Print(const QString& Text)
+{
+    std::fputs(Text.toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+void PrintError(const QString& Text)
+{
+    std::fputs(Text.toUtf8().constData(), stderr);
+    std::fflush(stderr);
+}
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+} // namespace cli

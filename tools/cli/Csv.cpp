@@ -1,0 +1,121 @@
+#include "Csv.h"
+
+#include "common/Errors.h"
+
+namespace cli {
+
+namespace {
+
+[[noreturn]] void Fail(int Line, const char* What) { throw Exception(Format("line %d: %s", Line, What)); }
+
+// Walks the text once; Line counts every line break, also those inside quoted fields.
+class CsvParser
+{
+public:
+    explicit CsvParser(const QString& Text) : FText(Text) {}
+
+    std::vector<CsvRecord> Records()
+    {
+        std::vector<CsvRecord> Result;
+        while (FAt < FText.size()) {
+            CsvRecord Record = NextRecord();
+            const bool Blank = Record.Fields.size() == 1 && Record.Fields[0].isEmpty();
+            if (!Blank)
+                Result.push_back(std::move(Record));
+        }
+        return Result;
+    }
+
+private:
+    CsvRecord NextRecord()
+    {
+        CsvRecord Record;
+        Record.Line = FLine;
+        for (;;) {
+            Record.Fields.append(Peek() == u'"' ? QuotedField() : PlainField());
+            if (Peek() == u',') {
+                ++FAt;
+                continue;
+            }
+            EndOfLine();
+            return Record;
+        }
+    }
+
+    QString PlainField()
+    {
+        const qsizetype Start = FAt;
+        while (FAt < FText.size() && !IsBreak(Peek()) && Peek() != u',') {
+            if (Peek() == u'"')
+                Fail(FLine, "a quote inside a field that does not start with one");
+            ++FAt;
+        }
+        return FText.mid(Start, FAt - Start);
+    }
+
+    QString QuotedField()
+    {
+        const int Opened = FLine;
+        ++FAt;
+        QString Field;
+        for (;;) {
+            if (FAt >= FText.size())
+                Fail(Opened, "a quoted field is not closed");
+            const QChar C = FText[FAt++];
+            if (C == u'"') {
+                if (Peek() != u'"')
+                    break;
+                ++FAt;
+            } else if (C == u'\n') {
+                ++FLine;
+            } else if (C == u'\r' && Peek() != u'\n') {
+                ++FLine;
+            }
+            Field.append(C);
+        }
+        if (FAt < FText.size() && Peek() != u',' && !IsBreak(Peek()))
+            Fail(FLine, "text after the closing quote of a field");
+        return Field;
+    }
+
+    void EndOfLine()
+    {
+        if (Peek() == u'\r')
+            ++FAt;
+        if (Peek() == u'\n')
+            ++FAt;
+        ++FLine;
+    }
+
+    QChar Peek() const { return FAt < FText.size() ? FText[FAt] : QChar(); }
+    static bool IsBreak(QChar C) { return C == u'\r' || C == u'\n'; }
+
+    const QString& FText;
+    qsizetype FAt = 0;
+    int FLine = 1;
+};
+
+QString CsvField(const QString& Field)
+{
+    const bool NeedsQuotes = Field.contains(u',') || Field.contains(u'"') || Field.contains(u'\r') ||
+                             Field.contains(u'\n');
+    if (!NeedsQuotes)
+        return Field;
+    QString Quoted = Field;
+    Quoted.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+    return u'"' + Quoted + u'"';
+}
+
+} // namespace
+
+std::vector<CsvRecord> ParseCsv(const QString& Text) { return CsvParser(Text).Records(); }
+
+QString CsvLine(const QStringList& Fields)
+{
+    QStringList Quoted;
+    for (const QString& Field : Fields)
+        Quoted.append(CsvField(Field));
+    return Quoted.join(u',') + QStringLiteral("\r\n");
+}
+
+} // namespace cli

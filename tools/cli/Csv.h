@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// Comma-separated values as RFC 4180 has them: fields in double quotes may hold commas, line
+// breaks and doubled quotes. Records end with CRLF when written; LF alone is accepted too.
+namespace cli {
+
+struct CsvRecord
+{
+    int Line = 0; // the line on which the record starts, from 1
+    QStringList Fields;
+};
+
+// Splits Text into records. Lines that hold nothing are skipped. Raises Exception naming the
+// line for a quote that is never closed or text between a closing quote and the next comma.
+std::vector<CsvRecord> ParseCsv(const QString& Text);
+
+QString CsvLine(const QStringList& Fields);
+
+} // namespace cli

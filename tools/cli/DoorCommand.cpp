@@ -1,0 +1,93 @@
+#include "Arguments.h"
+#include "Commands.h"
+#include "Console.h"
+#include "ReaderSession.h"
+
+#include <array>
+#include <optional>
+
+namespace cli {
+
+namespace {
+
+const char DoorHelp[] =
+    "Usage: dorvik-cli door PORT [--mode MODE] [--delay SECONDS] [--timeout SECONDS]\n"
+    "\n"
+    "Without --mode and --delay, shows the reader's door settings. With either, sets\n"
+    "them; the one not given keeps the reader's current value.\n"
+    "\n"
+    "  --mode MODE        lock-unlock, momentary or timed\n"
+    "  --delay SECONDS    unlock time of the timed mode, 1 to 255\n"
+    "  --timeout SECONDS  give up when the reader is silent this long (default 5)\n";
+
+// In the order of the door mode's ordinals.
+const std::array<QString, 3> ModeNames = {QStringLiteral("lock-unlock"), QStringLiteral("momentary"),
+                                          QStringLiteral("timed")};
+
+TDoorMode ModeNamed(const QString& Name)
+{
+    for (size_t I = 0; I < ModeNames.size(); ++I) {
+        if (ModeNames[I] == Name)
+            return TDoorMode(I);
+    }
+    throw UsageError(Format("unknown door mode '%s': use lock-unlock, momentary or timed", Name.toUtf8().constData()));
+}
+
+QString ModeName(TDoorMode Mode)
+{
+    // The reader's byte is taken as it comes, so it may be none of the three.
+    return size_t(Mode) < ModeNames.size() ? ModeNames[Mode] : QStringLiteral("unknown (%1)").arg(int(Mode));
+}
+
+uint8_t DelayFrom(const QString& Text)
+{
+    bool Ok = false;
+    const int Delay = Text.trimmed().toInt(&Ok);
+    if (!Ok || Delay < 1 || Delay > 255)
+        throw UsageError("Invalid unlock delay");
+    return uint8_t(Delay);
+}
+
+void PrintSettings(const TDorvik& Reader)
+{
+    Print(QStringLiteral("Mode: %1\nDelay: %2\n").arg(ModeName(Reader.DoorMode())).arg(Reader.DoorDelay()));
+}
+
+} // namespace
+
+int RunDoor(const QStringList& Args)
+{
+    const Arguments Given(QStringLiteral("door"), Args,
+                          {{{QStringLiteral("mode")}, QStringLiteral("MODE")},
+                           {{QStringLiteral("delay")}, QStringLiteral("SECONDS")},
+                           TimeoutOption()},
+                          {QStringLiteral("PORT")}, 1);
+    if (Given.Help()) {
+        Print(QString::fromUtf8(DoorHelp));
+        return 0;
+    }
+    std::optional<TDoorMode> Mode;
+    std::optional<uint8_t> Delay;
+    if (Given.IsSet(QStringLiteral("mode")))
+        Mode = ModeNamed(Given.Value(QStringLiteral("mode")));
+    if (Given.IsSet(QStringLiteral("delay")))
+        Delay = DelayFrom(Given.Value(QStringLiteral("delay")));
+    const int Timeout = Given.TimeoutMs();
+
+    ReaderSession Session(Given.Positional(0), Timeout);
+    TDorvik& Reader = Session.Reader();
+    Session.ReadDoorConfig();
+    if (Mode || Delay) {
+        const TDoorMode NewMode = Mode.value_or(Reader.DoorMode());
+        const uint8_t NewDelay = Delay.value_or(uint8_t(Reader.DoorDelay()));
+        Session.WriteDoorConfig(NewMode, NewDelay);
+        // The reader does not acknowledge the settings: asking again is the only proof.
+        Session.ReadDoorConfig();
+        if (Reader.DoorMode() != NewMode || Reader.DoorDelay() != NewDelay)
+            throw Exception("The reader did not take the door settings");
+    }
+    PrintSettings(Reader);
+    return 0;
+}
+
+} // namespace cli

@@ -1,0 +1,36 @@
+#include "Arguments.h"
+#include "Commands.h"
+#include "Console.h"
+
+#include "discovery/ReaderIds.h"
+#include "discovery/USB.h"
+
+namespace cli {
+
+namespace {
+
+const char PortsHelp[] =
+    "Usage: dorvik-cli ports\n"
+    "\n"
+    "Lists the serial ports of the attached readers, one per line, as the connection\n"
+    "dialog offers them: USB devices with the reader's hardware id, then the ports\n"
+    "named in DORVIK_EXTRA_PORTS (separated by ':').\n";
+
+} // namespace
+
+int RunPorts(const QStringList& Args)
+{
+    const Arguments Given(QStringLiteral("ports"), Args, {}, {}, 0);
+    if (Given.Help()) {
+        Print(QString::fromUtf8(PortsHelp));
+        return 0;
+    }
+    TUSBPnP Discovery(nullptr);
+    Discovery.SetHardwareId(QString::fromLatin1(ReaderHardwareId));
+    Discovery.Refresh();
+    for (const QString& Port : Discovery.Ports())
+        Print(Port + u'\n');
+    return 0;
+}
+
+} // namespace cli

@@ -1,0 +1,158 @@
+#include "ReaderSession.h"
+
+#include "Console.h"
+
+#include "reader/CPort.h"
+
+#include <cstring>
+
+namespace cli {
+
+namespace {
+
+constexpr uint8_t CodeCard = 4;
+constexpr uint8_t CodeDoorConfig = 10;
+
+} // namespace
+
+ReaderSession::ReaderSession(const QString& Port, int TimeoutMs)
+    : FPort(Port), FTimeoutMs(TimeoutMs), FProgress(StderrIsTerminal())
+{
+    // Errors raised inside the event loop (an unknown frame, a failed read of the line) end the
+    // command instead of being shown and forgotten.
+    FPreviousReporter = SetExceptionReporter(
+        [this](const std::exception& E) { Fail((FPort + QStringLiteral(": ") + QString::fromUtf8(E.what())).toStdString()); });
+    FWatchdog.setSingleShot(true);
+    QObject::connect(&FWatchdog, &QTimer::timeout, &FWatchdog, [this] { Silent(); });
+    // One watch for every wait: the component's own would cancel a transfer behind our back.
+    FReader.SetStallTimeout(0);
+    FReader.OnReceive = [this](QObject*, TPacket& Packet) { FrameReceived(Packet); };
+    FReader.OnTransferEnd = [this](QObject*) { Arrived(Awaited::TransferEnd); };
+    FReader.OnEndUpdate = [this](QObject*) { Arrived(Awaited::EndUpdate); };
+    FReader.OnUpdateProgress = [this](QObject*) { FProgress.Step(++FCardsSeen); };
+    FReader.OnDisconnect = [this](QObject*) { Fail(QStringLiteral("The reader on %1 hung up").arg(FPort).toStdString()); };
+    try {
+        Connect();
+    } catch (...) {
+        FReader.OnDisconnect = nullptr;
+        SetExceptionReporter(FPreviousReporter);
+        throw;
+    }
+}
+
+ReaderSession::~ReaderSession()
+{
+    FReader.OnDisconnect = nullptr;
+    try {
+        FReader.Disconnect();
+    } catch (const std::exception&) {
+        // Closing what is already gone: nothing left to tell.
+    }
+    SetExceptionReporter(FPreviousReporter);
+}
+
+void ReaderSession::Connect()
+{
+    FReader.SetPort(FPort);
+    try {
+        FReader.Connect();
+    } catch (const EComPort& E) {
+        // The system's reason first: it is what a person can act on.
+        const QString What = QString::fromUtf8(E.what());
+        const QString Text = E.WinCode() > 0
+            ? QStringLiteral("Cannot open port %1: %2 (%3)").arg(FPort, QString::fromLocal8Bit(std::strerror(E.WinCode())), What)
+            : QStringLiteral("Cannot open port %1: %2").arg(FPort, What);
+        throw Exception(Text.toStdString());
+    }
+}
+
+void ReaderSession::ReadDatabase()
+{
+    FCardsSeen = 0;
+    FProgress.Start(QStringLiteral("Reading"), -1);
+    Expect(Awaited::TransferEnd);
+    FReader.ReadDatabase();
+    Wait();
+    FProgress.Finish();
+}
+
+void ReaderSession::WriteDatabase()
+{
+    FCardsSeen = 0;
+    FProgress.Start(QStringLiteral("Writing"), FReader.Tags().Count());
+    Expect(Awaited::EndUpdate);
+    FReader.WriteDatabase();
+    Wait();
+    FProgress.Finish();
+}
+
+void ReaderSession::ReadDoorConfig()
+{
+    Expect(Awaited::DoorConfig);
+    FReader.ReadDoorConfig();
+    Wait();
+}
+
+void ReaderSession::WriteDoorConfig(TDoorMode Mode, uint8_t Delay)
+{
+    FReader.WriteDoorConfig(Mode, Delay);
+    if (FFailure)
+        throw Exception(*FFailure);
+}
+
+void ReaderSession::Expect(Awaited What)
+{
+    FAwaited = What;
+    FArrived = false;
+}
+
+void ReaderSession::Wait()
+{
+    if (!FArrived && !FFailure) {
+        FWatchdog.start(FTimeoutMs);
+        FLoop.exec();
+        FWatchdog.stop();
+    }
+    FAwaited = Awaited::Nothing;
+    if (FFailure) {
+        FProgress.Finish();
+        throw Exception(*FFailure);
+    }
+}
+
+void ReaderSession::Arrived(Awaited What)
+{
+    if (What != FAwaited)
+        return;
+    FArrived = true;
+    FLoop.quit();
+}
+
+void ReaderSession::Fail(const std::string& Message)
+{
+    if (!FFailure)
+        FFailure = Message;
+    FLoop.quit();
+}
+
+void ReaderSession::Silent()
+{
+    if (FReader.TransferActive())
+        FReader.CancelTransfer();
+    Fail(QStringLiteral("No answer from the reader on %1 within %2 s").arg(FPort).arg(FTimeoutMs / 1000.0).toStdString());
+}
+
+void ReaderSession::FrameReceived(const TPacket& Packet)
+{
+    // Any frame shows the reader is alive; silence counts from the last one.
+    if (FWatchdog.isActive())
+        FWatchdog.start(FTimeoutMs);
+    if (Packet.Code() == CodeCard && FAwaited == Awaited::TransferEnd)
+        FProgress.Step(++FCardsSeen);
+    // The component takes the settings from the frame right after this event, before the loop
+    // gets to see that it should stop.
+    if (Packet.Code() == CodeDoorConfig)
+        Arrived(Awaited::DoorConfig);
+}
+
+} // namespace cli

@@ -1,0 +1,85 @@
+// dorvik-cli: the reader and its card database files from the command line, for scripts.
+
+#include "Arguments.h"
+#include "Commands.h"
+#include "Console.h"
+
+#include <QCoreApplication>
+
+#include <exception>
+
+namespace {
+
+const char Usage[] =
+    "Usage: dorvik-cli COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Commands:\n"
+    "  ports                              list the ports of the attached readers\n"
+    "  read PORT -o FILE.tdb [-n NAMES.tdb]\n"
+    "                                     read the reader's database into a file\n"
+    "  write PORT FILE.tdb [--verify]     write a file's cards to the reader\n"
+    "  door PORT [--mode MODE] [--delay SECONDS]\n"
+    "                                     show or set the door settings\n"
+    "  show FILE.tdb [--format table|csv|json]\n"
+    "                                     list the cards of a file\n"
+    "  import FILE.csv -o FILE.tdb        make a card database file from CSV\n"
+    "  export FILE.tdb -o FILE.csv        write a file's cards as CSV\n"
+    "\n"
+    "Commands that talk to the reader take --timeout SECONDS (default 5). PORT is a\n"
+    "device name such as ttyUSB0 or a path such as /dev/pts/3.\n"
+    "Run 'dorvik-cli COMMAND --help' for a command's options.\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the command failed, 2 for bad arguments.\n";
+
+struct Command
+{
+    const char* Name;
+    int (*Run)(const QStringList& Args);
+};
+
+const Command Commands[] = {
+    {"ports", cli::RunPorts}, {"read", cli::RunRead},     {"write", cli::RunWrite},   {"door", cli::RunDoor},
+    {"show", cli::RunShow},   {"import", cli::RunImport}, {"export", cli::RunExport},
+};
+
+const Command* CommandNamed(const QString& Name)
+{
+    for (const Command& C : Commands) {
+        if (Name == QLatin1String(C.Name))
+            return &C;
+    }
+    return nullptr;
+}
+
+int Fail(const QString& Line, int Status)
+{
+    cli::PrintError(Line + u'\n');
+    return Status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication App(argc, argv);
+    const QStringList Args = App.arguments().mid(1);
+    const QString Name = Args.value(0);
+    if (Name == u"--help" || Name == u"-h" || Name == u"help") {
+        cli::Print(QString::fromUtf8(Usage));
+        return 0;
+    }
+    const Command* Chosen = CommandNamed(Name);
+    if (!Chosen) {
+        const QString Why = Name.isEmpty() ? QStringLiteral("missing command")
+                                           : QStringLiteral("unknown command '%1'").arg(Name);
+        return Fail(QStringLiteral("dorvik-cli: %1 (see dorvik-cli --help)").arg(Why), 2);
+    }
+    const QString Where = QStringLiteral("dorvik-cli ") + Name;
+    try {
+        return Chosen->Run(Args.mid(1));
+    } catch (const cli::UsageError& E) {
+        return Fail(QStringLiteral("%1: %2 (see %1 --help)").arg(Where, QString::fromUtf8(E.what())), 2);
+    } catch (const std::exception& E) {
+        return Fail(QStringLiteral("%1: %2").arg(Where, QString::fromUtf8(E.what())), 1);
+    }
+}
