@@ -142,6 +142,12 @@ void SaveCardDatabaseFile(const QString& FileName, const TRfidTags& Tags,
         File.cancelWriting();
         throw;
     }
+    // commit() can report success after a short final write; flushing first makes a full disk
+    // an error while the old file is still in place.
+    if (!File.flush()) {
+        File.cancelWriting();
+        throw Exception("Stream write error");
+    }
     if (!File.commit())
         throw Exception("Stream write error");
 }

@@ -250,6 +250,8 @@ void TDorvik::BeginUpdate()
 void TDorvik::CancelTransfer()
 {
     FStallTimer->stop();
+    // A frame left half-received would swallow the start of the next transfer's first frame.
+    FParser.Clear();
     if (FSetAside) {
         FTags.TakeRecordsFrom(*FSetAside);
         FMaster = FMasterBeforeRead;

@@ -74,7 +74,8 @@ public:
     bool TransferActive() const { return FReadRequested || FWriteRequested || FBusy; }
 
     // Gives up the running transfer: a read puts the card list and master index back as they
-    // were before it, a write clears Busy. Nothing is sent.
+    // were before it, a write clears Busy, and the bytes of an unfinished frame are dropped.
+    // Nothing is sent.
     void CancelTransfer();
 
     // A transfer that receives no frame for this long is given up (CancelTransfer) and reported

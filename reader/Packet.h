@@ -59,6 +59,9 @@ public:
     // Raises "Parser buffer overflow ..." and appends nothing when the bytes do not fit.
     void Append(const uint8_t* Buffer, int Count);
 
+    // Drops every byte held, as when a frame that never completes is given up.
+    void Clear() { FCount = 0; }
+
     // The next complete frame, or empty when none is held yet.
     std::unique_ptr<TPacket> ExtractPacket();
 
