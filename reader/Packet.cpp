@@ -25,6 +25,7 @@ void TPacketParser::Append(const uint8_t* Buffer, int Count)
             Count, Free));
     if (Count <= 0)
         return;
+    MoveToFront();
     std::memcpy(FBuffer.get() + FCount, Buffer, size_t(Count));
     FCount += Count;
 }
@@ -37,7 +38,7 @@ std::unique_ptr<TPacket> TPacketParser::ExtractPacket()
         SeekStart();
         if (FCount < 2)
             return nullptr;
-        const int Length = FBuffer[1];
+        const int Length = Held()[1];
         // A length that cannot describe a frame: drop this start byte and look for the next.
         if (Length < TPacket::MinLength || Length > TPacket::BufferSize) {
             Discard(1);
@@ -46,7 +47,7 @@ std::unique_ptr<TPacket> TPacketParser::ExtractPacket()
         if (Length > FCount)
             return nullptr;
         auto Packet = std::make_unique<TPacket>();
-        std::memcpy(Packet->Data(), FBuffer.get(), size_t(Length));
+        std::memcpy(Packet->Data(), Held(), size_t(Length));
         Discard(Length);
         return Packet;
     }
@@ -54,7 +55,7 @@ std::unique_ptr<TPacket> TPacketParser::ExtractPacket()
 
 void TPacketParser::SeekStart()
 {
-    const uint8_t* Begin = FBuffer.get();
+    const uint8_t* Begin = Held();
     const uint8_t* Found = std::find(Begin, Begin + FCount, TPacket::StartByte);
     Discard(int(Found - Begin));
 }
@@ -63,5 +64,12 @@ void TPacketParser::Discard(int N)
 {
     N = std::clamp(N, 0, FCount);
     FCount -= N;
-    std::memmove(FBuffer.get(), FBuffer.get() + N, size_t(FCount));
+    FStart = FCount == 0 ? 0 : FStart + N;
+}
+
+void TPacketParser::MoveToFront()
+{
+    if (FStart > 0)
+        std::memmove(FBuffer.get(), FBuffer.get() + FStart, size_t(FCount));
+    FStart = 0;
 }

@@ -54,13 +54,13 @@ public:
 
     int Capacity() const { return FCapacity; }
     int Count() const { return FCount; }
-    const uint8_t* Held() const { return FBuffer.get(); }
+    const uint8_t* Held() const { return FBuffer.get() + FStart; }
 
     // Raises "Parser buffer overflow ..." and appends nothing when the bytes do not fit.
     void Append(const uint8_t* Buffer, int Count);
 
     // Drops every byte held, as when a frame that never completes is given up.
-    void Clear() { FCount = 0; }
+    void Clear() { FStart = FCount = 0; }
 
     // The next complete frame, or empty when none is held yet.
     std::unique_ptr<TPacket> ExtractPacket();
@@ -68,8 +68,12 @@ public:
 private:
     void SeekStart();
     void Discard(int N);
+    void MoveToFront();
 
+    // Discarded bytes are skipped by FStart and moved out once per Append, so cutting many
+    // frames out of one large chunk costs no more than the chunk itself.
     std::unique_ptr<uint8_t[]> FBuffer;
+    int FStart = 0;
     int FCount = 0;
     int FCapacity = BufferSize;
 };

@@ -186,3 +186,24 @@ TEST(PacketParser, LargestFrameIsThirtyTwoBytes)
     Stream.append(QByteArray(28, '\x5A'));
     EXPECT_EQ(Cut(Stream, {32}), QList<QByteArray>{Stream});
 }
+
+TEST(PacketParser, RoomTakenByCutFramesIsFreeAgain)
+{
+    TPacketParser Parser;
+    const QByteArray Frame9 = Hex("42 09 04 FF 01 02 03 04 05");
+    QByteArray Full;
+    while (Full.size() + Frame9.size() <= 25600)
+        Full += Frame9;
+    Full += Hex("42 09 04 FF"); // the start of one more frame
+    Feed(Parser, Full);
+    int Frames = 0;
+    while (Parser.ExtractPacket())
+        ++Frames;
+    EXPECT_EQ(Frames, 2844);
+    EXPECT_EQ(Held(Parser), Hex("42 09 04 FF"));
+    // Only the four bytes held count against the capacity; they stay in front of what follows.
+    Feed(Parser, Hex("0A 0B 0C 0D 0E") + QByteArray(25600 - 9, '\x11'));
+    auto Packet = Parser.ExtractPacket();
+    ASSERT_NE(Packet, nullptr);
+    EXPECT_EQ(Frame(*Packet), Hex("42 09 04 FF 0A 0B 0C 0D 0E"));
+}
