@@ -75,7 +75,10 @@ TMainForm::~TMainForm()
     } catch (const std::exception& Error) {
         ReportException(Error);
     }
-    delete FCardReader; // before the view and the model that show its cards
+    // The view shows no card from here on: the card list goes with the reader, and the view is
+    // still laid out once more while the window comes down.
+    FModel->SetRowCount(0);
+    delete FCardReader;
     FCardReader = nullptr;
 }
 

@@ -517,3 +517,31 @@ TEST_F(MainFormTest, ASilentReaderEndsTheTransferWithAMessage)
     EXPECT_EQ(Column(2), (QStringList{"Card 1", "Card 2"}));
     EXPECT_TRUE(Reader().Connected());
 }
+
+TEST_F(MainFormTest, ACommandWhoseCardVanishedDuringItsQuestionDoesNothing)
+{
+    AddCards(3, 5);
+    Reader().SetMaster(0);
+    // While the question is open a swiped card is accepted elsewhere, a read ends... here the
+    // selected card simply goes away and the view is rebuilt before the user answers.
+    SelectRow(1);
+    ClickThrough("btnDelete", {[&](QWidget* Box) {
+        Reader().Tags().Delete(1);
+        Form->RefreshCardList();
+        ClickButton(Box, "OK");
+    }});
+    EXPECT_EQ(Column(1), (QStringList{"0000000005 000,5", "0000000007 000,7"}));
+
+    // The card moved to another row: the command follows it there.
+    SelectRow(1);
+    ClickThrough("btnSetMaster", {[&](QWidget* Box) {
+        TRfidTag& Front = Reader().Tags().Add();
+        Front.Bytes = Card(9);
+        Reader().Tags().Delete(0); // card 7 is now row 0
+        Form->RefreshCardList();
+        ClickButton(Box, "&Yes");
+    }});
+    EXPECT_EQ(Reader().Master(), 0u);
+    EXPECT_EQ(Cell(0, 1), "0000000007 000,7");
+    EXPECT_EQ(Cell(0, 3), "Yes");
+}
