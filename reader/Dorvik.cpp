@@ -2,6 +2,7 @@
 
 #include "cards/CardDatabaseFile.h"
 #include "reader/CPort.h"
+#include "reader/FrameTrace.h"
 
 #include <QTimer>
 
@@ -85,6 +86,7 @@ void TDorvik::Disconnect() { FComPort->ClosePort(); }
 void TDorvik::SendPacket(std::unique_ptr<TPacket> Packet)
 {
     FComPort->WriteBytes(Packet->Data(), Packet->Length());
+    TraceFrame(TFrameDirection::Sent, *Packet);
     Fire(OnSend, this, *Packet);
 }
 
@@ -147,6 +149,7 @@ void TDorvik::ComPortRxChar(int Count)
         while (std::unique_ptr<TPacket> Packet = FParser.ExtractPacket()) {
             if (TransferActive())
                 WatchTransfer();
+            TraceFrame(TFrameDirection::Received, *Packet);
             Fire(OnReceive, this, *Packet);
             ProcessPacket(*Packet);
         }

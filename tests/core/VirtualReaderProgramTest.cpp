@@ -1,5 +1,6 @@
 #include "cards/CardDatabaseFile.h"
 #include "core/RawLine.h"
+#include "reader/Dorvik.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,13 +19,16 @@ QByteArray NextLine(QProcess& Program)
     return Program.readLine().trimmed();
 }
 
-// Starts the program and opens its port as the manager would.
+// Starts the program and, unless told otherwise, opens its port as the manager would.
 struct Running
 {
+    enum TPortUse { OpenRaw, LeaveClosed };
+
     QProcess Program;
+    QString PortPath;
     std::unique_ptr<RawLine> Port;
 
-    explicit Running(const QStringList& Arguments)
+    explicit Running(const QStringList& Arguments, TPortUse Use = OpenRaw)
     {
 #ifdef DORVIK_VIRTUAL_READER
         Program.start(DORVIK_VIRTUAL_READER, Arguments);
@@ -32,7 +36,10 @@ struct Running
         const QByteArray First = NextLine(Program);
         if (!First.startsWith("Port: /"))
             return;
-        Port = std::make_unique<RawLine>(First.mid(6).toStdString());
+        PortPath = QString::fromLocal8Bit(First.mid(6));
+        if (Use == LeaveClosed)
+            return;
+        Port = std::make_unique<RawLine>(PortPath.toStdString());
         Port->MakeRaw();
     }
 
@@ -48,6 +55,15 @@ struct Running
         Program.waitForFinished(10000);
         return Program.readAllStandardOutput();
     }
+};
+
+// What the reader component reports while a test runs.
+struct CaughtReports
+{
+    QStringList Messages;
+    TExceptionReporter Previous =
+        SetExceptionReporter([this](const std::exception& E) { Messages << E.what(); });
+    ~CaughtReports() { SetExceptionReporter(Previous); }
 };
 
 } // namespace
@@ -122,4 +138,31 @@ TEST(VirtualReaderProgram, StartsFromAFileAndKeepsNamesAndDoorThroughSigterm)
     QFile SavedFile(Saved), OriginalFile(Original);
     ASSERT_TRUE(SavedFile.open(QIODevice::ReadOnly) && OriginalFile.open(QIODevice::ReadOnly));
     EXPECT_EQ(SavedFile.readAll(), OriginalFile.readAll());
+}
+
+TEST(VirtualReaderProgram, ScriptedSwipesReachAConnectedReader)
+{
+#ifndef DORVIK_VIRTUAL_READER
+    GTEST_SKIP() << "built without the virtual reader";
+#endif
+    CaughtReports Reports; // outlives the reader, which may still report as it goes
+    Running Program({"--quiet"}, Running::LeaveClosed);
+    ASSERT_FALSE(Program.PortPath.isEmpty());
+
+    QStringList Swiped;
+    TDorvik Reader;
+    Reader.OnCardSwipe = [&](QObject*, TRfidTag& Tag) { Swiped << Tag.CardNumber(); };
+    Reader.SetPort(Program.PortPath);
+    Reader.Connect();
+
+    Program.Type("1234567\n0xBC614E\nswipe\n0\n0XFFFFFFFF\n");
+    EXPECT_TRUE(WaitUntil([&] { return Swiped.size() >= 4; }, std::chrono::seconds(10)));
+    EXPECT_EQ(Swiped.join(" | ").toStdString(),
+              "0001234567 018,54919 | 0012345678 188,24910 | 0000000000 000,0 | "
+              "4294967295 65535,65535");
+
+    Reader.Disconnect();
+    Program.Quit();
+    EXPECT_EQ(Program.Program.exitCode(), 0);
+    EXPECT_EQ(Reports.Messages, QStringList());
 }
