@@ -152,9 +152,7 @@ bool TMainForm::eventFilter(QObject* Watched, QEvent* Event)
 {
     if (Watched == FUi->lstCards->viewport()) {
         if (Event->type() == QEvent::Resize) {
-            const auto* Resize = static_cast<QResizeEvent*>(Event);
-            if (Resize->oldSize().isValid())
-                FitNameColumn(Resize->oldSize().width(), Resize->size().width());
+            FitNameColumn(static_cast<QResizeEvent*>(Event)->size().width());
         } else if (Event->type() == QEvent::MouseButtonDblClick) {
             // A double click anywhere on the list edits the selected card, if there is one.
             if (static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
@@ -174,11 +172,16 @@ bool TMainForm::eventFilter(QObject* Watched, QEvent* Event)
     return QWidget::eventFilter(Watched, Event);
 }
 
-void TMainForm::FitNameColumn(int OldWidth, int NewWidth)
+// "Name" takes whatever width the other columns leave, so the columns fill the view.
+void TMainForm::FitNameColumn(int ViewWidth)
 {
     QHeaderView* Header = FUi->lstCards->header();
-    const int Name = Header->sectionSize(TCardListModel::colName);
-    Header->resizeSection(TCardListModel::colName, std::max(Header->minimumSectionSize(), Name + NewWidth - OldWidth));
+    int Others = 0;
+    for (int Column = 0; Column < TCardListModel::ColumnCount; ++Column) {
+        if (Column != TCardListModel::colName)
+            Others += Header->sectionSize(Column);
+    }
+    Header->resizeSection(TCardListModel::colName, std::max(Header->minimumSectionSize(), ViewWidth - Others));
 }
 
 void TMainForm::showEvent(QShowEvent* Event)

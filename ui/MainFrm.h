@@ -79,7 +79,7 @@ private:
     int FindAgain(int Row, const TRfidTag& Card) const;
     void ShowProgress();
     void HideProgress();
-    void FitNameColumn(int OldWidth, int NewWidth);
+    void FitNameColumn(int ViewWidth);
     std::unique_ptr<QFileDialog> CardDatabaseDialog(const QString& Title);
 
     std::unique_ptr<Ui::TMainForm> FUi;

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QPointer>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -544,4 +545,25 @@ TEST_F(MainFormTest, ACommandWhoseCardVanishedDuringItsQuestionDoesNothing)
     EXPECT_EQ(Reader().Master(), 0u);
     EXPECT_EQ(Cell(0, 1), "0000000007 000,7");
     EXPECT_EQ(Cell(0, 3), "Yes");
+}
+
+TEST_F(MainFormTest, TheNameColumnTakesTheWidthTheOthersLeave)
+{
+    QHeaderView* Header = List()->header();
+    auto Filled = [&] {
+        int Sum = 0;
+        for (int Column = 0; Column < 4; ++Column)
+            Sum += Header->sectionSize(Column);
+        return Sum;
+    };
+    EXPECT_EQ(Header->sectionSize(0), 60);
+    EXPECT_EQ(Header->sectionSize(1), 150);
+    EXPECT_EQ(Header->sectionSize(3), 50);
+    EXPECT_EQ(Filled(), List()->viewport()->width());
+    const int Name = Header->sectionSize(2);
+    Form->resize(Form->width() + 100, Form->height());
+    ASSERT_TRUE(WaitUntil([&] { return Header->sectionSize(2) == Name + 100; }));
+    EXPECT_EQ(Filled(), List()->viewport()->width());
+    EXPECT_TRUE(Header->sectionsMovable());
+    EXPECT_FALSE(Header->sectionsClickable());
 }
