@@ -2,6 +2,7 @@
 #include "ui/MessageBoxes.h"
 #include "ui/ProgressFrm.h"
 #include "ui/Skin.h"
+#include "ui/StartupProbe.h"
 
 #include <QApplication>
 
@@ -9,12 +10,14 @@ int main(int argc, char** argv)
 {
     QApplication Application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Dorvik"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("dorvik"));
     ApplySkin(Application);
     InstallErrorReport();
 
     TMainForm MainForm;
     TProgressForm ProgressForm(&MainForm);
     MainForm.SetProgressForm(&ProgressForm);
+    InstallStartupProbe(MainForm);
     MainForm.show();
     return QApplication::exec();
 }

@@ -82,6 +82,8 @@ TMainForm::~TMainForm()
     FCardReader = nullptr;
 }
 
+void TMainForm::SetProgressForm(TProgressForm* Form) { ProgressForm = Form; }
+
 void TMainForm::AttachReaderEvents()
 {
     FCardReader->OnConnect = [this](QObject* S) { CardReaderConnectionChange(S); };

@@ -32,7 +32,7 @@ public:
     TDorvik* CardReader() const { return FCardReader; }
 
     // The one progress window of the program, made at start-up after this window.
-    void SetProgressForm(TProgressForm* Form) { ProgressForm = Form; }
+    void SetProgressForm(TProgressForm* Form);
 
     // The enable rules of the ten commands.
     void UpdateActions();

@@ -2,8 +2,12 @@
 // every window of the program in its skin into PNG files there, so the look can be reviewed
 // without a display.
 
+#include "cards/NameText.h"
+#include "reader/Dorvik.h"
 #include "ui/CardSwipeFrm.h"
+#include "ui/ConnectionDlg.h"
 #include "ui/DoorConfigDlg.h"
+#include "ui/MainFrm.h"
 #include "ui/MessageBoxes.h"
 #include "ui/NameDlg.h"
 #include "ui/Pictures.h"
@@ -14,7 +18,11 @@
 #include "support/TestSupport.h"
 
 #include <QComboBox>
+#include <QAbstractItemView>
 #include <QDir>
+#include <QEventLoop>
+#include <QScreen>
+#include <QTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -45,9 +53,17 @@ protected:
     void Save(QWidget& Window, const QString& Name)
     {
         Window.show();
-        Pump(std::chrono::milliseconds(150));
+        Idle();
         SaveGrab(Window, Name);
         Window.hide();
+    }
+
+    // The event loop really waits for a while: enable rules run only then.
+    static void Idle()
+    {
+        QEventLoop Loop;
+        QTimer::singleShot(std::chrono::milliseconds(150), &Loop, &QEventLoop::quit);
+        Loop.exec();
     }
 
     void SaveGrab(QWidget& Window, const QString& Name)
@@ -183,6 +199,54 @@ TEST_F(Screenshots, SkinSampler)
     Disabled->setGeometry(376, 224, 75, 25);
     Disabled->setEnabled(false);
     Save(Window, "skin-sampler");
+}
+
+// The main window as a user sees it after a read: a few named cards, one of them the master,
+// one name beyond ASCII, one row selected.
+TEST_F(Screenshots, MainWindow)
+{
+    TMainForm Main;
+    TProgressForm Progress(&Main);
+    Main.SetProgressForm(&Progress);
+    const std::pair<uint32_t, const char*> Cards[] = {
+        {1234567, "Front door"}, {1234890, "Tür Süd – Lager"}, {88012345, "Master key"}, {4000001, ""},
+        {4000002, "Delivery van"}, {0xFFFFFFFF, "Spare (largest card number)"}};
+    for (const auto& [Value, Name] : Cards) {
+        TRfidTag& Tag = Main.CardReader()->Tags().Add();
+        Tag.Bytes = {0, uint8_t(Value >> 24), uint8_t(Value >> 16), uint8_t(Value >> 8), uint8_t(Value)};
+        Tag.Name = TextToName(QString::fromUtf8(Name));
+    }
+    Main.CardReader()->SetMaster(2);
+    Main.RefreshCardList();
+    Main.resize(733, 575);
+    Save(Main, "main-nothing-selected");
+
+    auto* List = Main.findChild<QTreeView*>("lstCards");
+    List->selectionModel()->select(List->model()->index(1, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    Save(Main, "main");
+}
+
+TEST_F(Screenshots, ConnectionDialog)
+{
+    qputenv("DORVIK_EXTRA_PORTS", "ttyUSB0:ttyACM1");
+    TConnectionDialog Connection(nullptr);
+    qunsetenv("DORVIK_EXTRA_PORTS");
+    Save(Connection, "connection");
+
+    // With its list open: the list is a window of its own, so the screen is grabbed.
+    Connection.show();
+    Idle();
+    auto* Ports = Connection.findChild<QComboBox*>("cbPort");
+    ASSERT_NE(Ports, nullptr);
+    Ports->showPopup();
+    Idle();
+    const QRect Area = Connection.frameGeometry().united(Ports->view()->window()->frameGeometry());
+    const QString Path = FFolder.filePath("connection-list.png");
+    EXPECT_TRUE(Connection.screen()->grabWindow(0, Area.x(), Area.y(), Area.width(), Area.height()).save(Path))
+        << Path.toStdString();
+    Ports->hidePopup();
+    Connection.hide();
 }
 
 } // namespace
