@@ -12,12 +12,12 @@ constexpr double LongestTimeoutSeconds = 3600;
 } // namespace
 
 Arguments::Arguments(const QString& Command, const QStringList& Args,
-                     const std::vector<OptionSpec>& Options, const QStringList& PositionalNames,
+                     const std::vector<OptionInfo>& Options, const QStringList& PositionalNames,
                      int MinPositional)
 {
     FParser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const OptionSpec& Spec : Options)
-        FParser.addOption(QCommandLineOption(Spec.Names, QString(), Spec.ValueName));
+    for (const OptionInfo& Option : Options)
+        FParser.addOption(QCommandLineOption(Option.Names, QString(), Option.ValueName));
     // The parser wants the program's name in front, as in argv.
     if (!FParser.parse(QStringList{Command} + Args))
         throw UsageError(FParser.errorText().toStdString());
@@ -50,6 +50,6 @@ int Arguments::TimeoutMs() const
     return std::max(1, int(std::lround(Seconds * 1000)));
 }
 
-OptionSpec TimeoutOption() { return {{QStringLiteral("timeout")}, QStringLiteral("SECONDS")}; }
+OptionInfo TimeoutOption() { return {{QStringLiteral("timeout")}, QStringLiteral("SECONDS")}; }
 
 } // namespace cli

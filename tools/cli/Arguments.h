@@ -17,7 +17,7 @@ public:
     using Exception::Exception;
 };
 
-struct OptionSpec
+struct OptionInfo
 {
     QStringList Names;  // e.g. {"o", "output"}
     QString ValueName;  // empty for a switch
@@ -28,7 +28,7 @@ struct OptionSpec
 class Arguments
 {
 public:
-    Arguments(const QString& Command, const QStringList& Args, const std::vector<OptionSpec>& Options,
+    Arguments(const QString& Command, const QStringList& Args, const std::vector<OptionInfo>& Options,
               const QStringList& PositionalNames, int MinPositional);
 
     bool Help() const { return FParser.isSet(QStringLiteral("help")); }
@@ -48,6 +48,6 @@ private:
 };
 
 // The option every command that talks to the reader takes.
-OptionSpec TimeoutOption();
+OptionInfo TimeoutOption();
 
 } // namespace cli

@@ -40,7 +40,7 @@ const char ExportHelp[] =
     "\n"
     "  -o, --output FILE.csv  the file to write\n";
 
-OptionSpec OutputOption() { return {{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("FILE")}; }
+OptionInfo OutputOption() { return {{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("FILE")}; }
 
 } // namespace
 
