@@ -4,6 +4,7 @@
 
 #include "reader/Dorvik.h"
 #include "sim/SimReader.h"
+#include "support/SimCards.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,19 +14,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-sim::CardBytes Card(uint32_t Value, uint8_t Byte0 = 0)
-{
-    return {Byte0, uint8_t(Value >> 24), uint8_t(Value >> 16), uint8_t(Value >> 8), uint8_t(Value)};
-}
-
-std::vector<sim::CardBytes> Cards(int Count)
-{
-    std::vector<sim::CardBytes> Result;
-    for (int I = 0; I < Count; ++I)
-        Result.push_back(Card(5000 + uint32_t(I) * 104729, uint8_t(I)));
-    return Result;
-}
 
 std::vector<uint8_t> Raw(const char* HexText)
 {

@@ -4,6 +4,7 @@
 
 #include "reader/Dorvik.h"
 #include "sim/SimReader.h"
+#include "support/SimCards.h"
 #include "support/ModalHelper.h"
 #include "support/ModalScript.h"
 #include "support/TestSupport.h"
@@ -25,19 +26,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-sim::CardBytes Card(uint32_t Value)
-{
-    return {0, uint8_t(Value >> 24), uint8_t(Value >> 16), uint8_t(Value >> 8), uint8_t(Value)};
-}
-
-std::vector<sim::CardBytes> Cards(int Count, uint32_t First)
-{
-    std::vector<sim::CardBytes> Result;
-    for (int I = 0; I < Count; ++I)
-        Result.push_back(Card(First + uint32_t(I)));
-    return Result;
-}
 
 // Count frames of 4 to 9 bytes with codes that mean nothing to the program.
 std::vector<uint8_t> UnknownFrames(int Count)
@@ -253,7 +241,7 @@ TEST_F(MainFormFaultTest, AFloodOfUnknownFramesShowsOneErrorBoxAtATimeAndAReadSt
     EXPECT_EQ(Watch.MostAtOnce, 1) << Watch.Opened << " boxes opened";
     EXPECT_TRUE(Reader().Connected());
 
-    Sim.SetCards(Cards(3, 70));
+    Sim.SetCards(Cards(3, 70, 1));
     ReadThroughTheWindow(3);
     EXPECT_EQ(Column(1), (QStringList{"0000000070 000,70", "0000000071 000,71", "0000000072 000,72"}));
     EXPECT_EQ(Reports, Bursts * FramesPerBurst);
@@ -273,7 +261,7 @@ TEST_F(MainFormFaultTest, AHangUpDuringAReadKeepsTheListAndAFreshReaderCanBeConn
     ASSERT_EQ(Masters, (QStringList{"", "", "Yes", ""}));
 
     // A slow read of many cards, so the line goes while it runs.
-    Sim.SetCards(Cards(100, 9000));
+    Sim.SetCards(Cards(100, 9000, 1));
     Sim.SetReplyDelay(20ms);
     TSeenBox Lost;
     TModalScript Script{Box("OK"), Box("OK", &Lost)};
@@ -301,7 +289,7 @@ TEST_F(MainFormFaultTest, AHangUpDuringAReadKeepsTheListAndAFreshReaderCanBeConn
 
     // The adapter plugged in again shows up as a new port; no restart is needed.
     Replacement.emplace();
-    Replacement->SetCards(Cards(2, 40));
+    Replacement->SetCards(Cards(2, 40, 1));
     qputenv("DORVIK_EXTRA_PORTS", QByteArray::fromStdString(Replacement->PortName()));
     Connect();
     Settle();

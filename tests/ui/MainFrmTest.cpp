@@ -1,5 +1,6 @@
 #include "reader/Dorvik.h"
 #include "sim/SimReader.h"
+#include "support/SimCards.h"
 #include "support/ModalHelper.h"
 #include "support/ModalScript.h"
 #include "support/TestSupport.h"
@@ -26,11 +27,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-sim::CardBytes Card(uint32_t Value)
-{
-    return {0, uint8_t(Value >> 24), uint8_t(Value >> 16), uint8_t(Value >> 8), uint8_t(Value)};
-}
 
 // Message boxes show "\r\n" as a line break.
 QString Shown(const char* Text) { return QString::fromUtf8(Text).replace("\r\n", "\n"); }
