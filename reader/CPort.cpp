@@ -192,6 +192,7 @@ void TCustomComPort::OpenPort()
         throw EComPort(CE_OpenFailed, Error);
     FHandle = Handle;
     FConnected = true;
+    ++FGeneration;
     try {
         ApplyBufferSettings();
         ApplyLineSettings();
@@ -242,6 +243,8 @@ void TCustomComPort::CloseDevice()
     if (FHandle >= 0)
         ComDevice::Close(FHandle);
     FHandle = -1;
+    if (FConnected)
+        ++FGeneration;
     FConnected = false;
 }
 
@@ -290,7 +293,7 @@ void TCustomComPort::HandleNotice(TComEvents Events)
     // Line errors first, then the received bytes.
     if (Events.Contains(evError))
         ComDevice::LineErrorCount(FHandle);
-    if (Events.Contains(evRxChar))
+    if (Events.Contains(evRxChar) && FConnected)
         ReceiveStep();
 }
 

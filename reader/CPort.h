@@ -217,6 +217,9 @@ public:
     void OpenPort();
     void ClosePort();
     bool Connected() const { return FConnected; }
+    // Counts every open and close: a step that runs handlers compares it before and after, to
+    // learn that the port it started on was closed (or reopened) beneath it.
+    uint64_t Generation() const { return FGeneration; }
 
     int WriteBytes(const void* Buffer, int Count);
     int ReadBytes(void* Buffer, int Count);
@@ -264,6 +267,7 @@ private:
 
     int FHandle = -1;
     bool FConnected = false;
+    uint64_t FGeneration = 0;
     std::unique_ptr<TComNotices> FNotices;
     std::unique_ptr<TComThread> FThread;
 };

@@ -91,7 +91,8 @@ bool TComNotices::event(QEvent* E)
     } catch (const std::exception& Error) {
         ReportException(Error);
     }
-    --FHandling;
+    if (--FHandling == 0 && FOrphaned)
+        delete this; // let go beneath this handler: the last one out deletes
     return true;
 }
 
@@ -102,7 +103,7 @@ void TComNotices::Release(std::unique_ptr<TComNotices>& Notices)
     Notices->Stop();
     Notices->FPort = nullptr;
     if (Notices->FHandling > 0)
-        Notices.release()->deleteLater();
+        Notices.release()->FOrphaned = true;
     else
         Notices.reset();
 }

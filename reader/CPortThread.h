@@ -12,6 +12,19 @@
 // The hand-over between the event thread and the GUI thread: one notice on its way at a time.
 // The GUI thread marks a notice taken before it handles it, so the thread is never held by a
 // handler, and a stop releases a thread that waits for its notice to be taken.
+//
+// Lifetimes under nested handlers. A handler may run a modal loop in which further notices are
+// handled, and one of those may close, release or reopen the port. The rule: nothing that a
+// running handler, at any depth, touches after it returns is destroyed before the outermost
+// handler has returned.
+// - This object counts the handlers running in it; let go while any runs, it is deleted by the
+//   last one out, never through deleteLater (the next nested modal loop would run that delete
+//   beneath the outer handler).
+// - The event thread only ever touches this object and its own descriptors, so it can be
+//   stopped and joined from any depth.
+// - The port counts its openings (Generation): a receive step, and the reader component's
+//   frame loop above it, stop without touching the port again once the port they started on was
+//   closed beneath them.
 class TComNotices : public QObject
 {
 public:
@@ -26,7 +39,7 @@ public:
     void Stop();
 
     // GUI thread: the port lets go of this object; notices still queued are dropped. Deleted at
-    // once, or after the notice being handled returns when it is let go from inside one.
+    // once, or by the outermost running handler as it returns when let go from inside one.
     static void Release(std::unique_ptr<TComNotices>& Notices);
 
     // GUI thread: bytes were read. Tells the thread whether queued bytes are new, and wakes it
@@ -41,6 +54,7 @@ protected:
 private:
     TCustomComPort* FPort;
     int FHandling = 0;
+    bool FOrphaned = false;
     std::mutex FLock;
     std::condition_variable FTaken;
     bool FPending = false;
