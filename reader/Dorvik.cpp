@@ -48,7 +48,12 @@ TDorvik::TDorvik(QObject* Owner) : QObject(Owner), FReadBuffer(new uint8_t[ReadB
     FComPort->FlowControl().SetOutDSRFlow(false);
     FComPort->FlowControl().SetXonXoffOut(false);
     FComPort->FlowControl().SetXonXoffIn(false);
-    FComPort->OnAfterOpen = [this](QObject*) { Fire(OnConnect, this); };
+    FComPort->OnAfterOpen = [this](QObject*) {
+        // A new line starts with an empty codec: bytes of an old one are no frame's start.
+        FParser.Clear();
+        FSkipRead = false;
+        Fire(OnConnect, this);
+    };
     FComPort->OnAfterClose = [this](QObject*) { Fire(OnDisconnect, this); };
     FComPort->OnRxChar = [this](QObject*, int Count) { ComPortRxChar(Count); };
     FComPort->SetSyncMethod(smWindowSync);
@@ -78,22 +83,47 @@ TDorvik::~TDorvik()
 QString TDorvik::Port() const { return FComPort->Port(); }
 void TDorvik::SetPort(const QString& Value) { FComPort->SetPort(Value); }
 bool TDorvik::Connected() const { return FComPort->Connected(); }
-void TDorvik::Connect() { FComPort->OpenPort(); }
+// All or nothing: when the port opened but the rest failed (the OnConnect handler included),
+// the port is closed again, so that Connected and the owner's view of it agree.
+void TDorvik::Connect()
+{
+    try {
+        FComPort->OpenPort();
+    } catch (...) {
+        if (FComPort->Connected())
+            FComPort->ClosePort();
+        throw;
+    }
+}
 void TDorvik::Disconnect() { FComPort->ClosePort(); }
 
 // ---- sending
 
 void TDorvik::SendPacket(std::unique_ptr<TPacket> Packet)
 {
-    FComPort->WriteBytes(Packet->Data(), Packet->Length());
-    TraceFrame(TFrameDirection::Sent, *Packet);
-    Fire(OnSend, this, *Packet);
+    WritePacket(*Packet);
+    ReportSent(*Packet);
+}
+
+// A frame cut short by a write time-out would run into the next one on the reader's side: it
+// counts as not sent.
+void TDorvik::WritePacket(const TPacket& Packet)
+{
+    if (FComPort->WriteBytes(Packet.Data(), Packet.Length()) < Packet.Length())
+        throw EComPort(CE_WriteFailed);
+}
+
+void TDorvik::ReportSent(TPacket& Packet)
+{
+    TraceFrame(TFrameDirection::Sent, Packet);
+    Fire(OnSend, this, Packet);
 }
 
 void TDorvik::ReadDatabase()
 {
     SendPacket(TPacket::Build(CodeReadDatabase, 4));
     FReadRequested = true;
+    FSkipRead = false;
     WatchTransfer();
 }
 
@@ -118,13 +148,14 @@ void TDorvik::WriteDoorConfig(TDoorMode Mode, uint8_t Delay)
 
 void TDorvik::SendNextTag()
 {
-    if (FSendIndex < FTags.Count()) {
+    if (FSendIndex < int32_t(FSendCards.size())) {
         auto Packet = TPacket::Build(CodeUpdateCard, 9);
-        const TRfidTag& Tag = FTags.Items(FSendIndex);
+        const auto& Bytes = FSendCards[size_t(FSendIndex)];
         for (int I = 0; I < 5; ++I)
-            Packet->SetPayload(I, Tag.Bytes[size_t(I)]);
-        ++FSendIndex;
-        SendPacket(std::move(Packet));
+            Packet->SetPayload(I, Bytes[size_t(I)]);
+        WritePacket(*Packet);
+        ++FSendIndex; // only once it went out: a repeated acknowledgement sends it again
+        ReportSent(*Packet);
     } else {
         SendPacket(TPacket::Build(CodeEndUpdate, 4));
     }
@@ -138,6 +169,9 @@ void TDorvik::ComPortRxChar(int Count)
     // is handled, so a handler that runs a modal loop meets a consistent codec.
     // A read never asks for more than the codec has room for, so a frame that is still being
     // collected cannot make a large chunk overflow it.
+    // A handler may close (or reopen) the port beneath this loop: then it stops without touching
+    // the port again.
+    const uint64_t Line = FComPort->Generation();
     int Left = Count;
     while (Left > 0) {
         const int Room = std::min(ReadBufferSize, FParser.Capacity() - FParser.Count());
@@ -147,11 +181,15 @@ void TDorvik::ComPortRxChar(int Count)
         Left -= Got;
         FParser.Append(FReadBuffer.get(), Got);
         while (std::unique_ptr<TPacket> Packet = FParser.ExtractPacket()) {
-            if (TransferActive())
-                WatchTransfer();
+            FollowTransfer();
             TraceFrame(TFrameDirection::Received, *Packet);
             Fire(OnReceive, this, *Packet);
+            if (FComPort->Generation() != Line)
+                return;
             ProcessPacket(*Packet);
+            if (FComPort->Generation() != Line)
+                return;
+            FollowTransfer();
         }
     }
 }
@@ -201,20 +239,31 @@ void TDorvik::ProcessPacket(TPacket& Packet)
 
 void TDorvik::TransferBegin(uint8_t MasterIndex)
 {
-    if (FReadRequested) {
-        if (!FSetAside) {
-            FSetAside.emplace();
+    if (FSkipRead)
+        return;
+    // The list before the read is kept aside, so that a read given up can put it back: taken
+    // whole for a read we asked for (it replaces the list), copied for the reader's own (it adds).
+    if (!FSetAside) {
+        FSetAside.emplace();
+        FMasterBeforeRead = FMaster;
+        if (FReadRequested) {
             FSetAside->TakeRecordsFrom(FTags);
-            FMasterBeforeRead = FMaster;
+        } else {
+            for (int I = 0; I < FTags.Count(); ++I)
+                FSetAside->Add() = FTags.Items(I);
         }
-        FTags.Clear(); // a repeated frame 3 starts the reader's list again
     }
+    if (FReadRequested)
+        FTags.Clear(); // a repeated frame 3 starts the reader's list again
+    FReadRunning = true;
     FMaster = MasterIndex;
     Fire(OnTransferBegin, this);
 }
 
 void TDorvik::AddCard(const TPacket& Packet)
 {
+    if (FSkipRead)
+        return;
     const TRfidTag Card = TagFromPayload(Packet);
     if (FTags.IndexOf(Card) >= 0)
         return;
@@ -230,20 +279,26 @@ void TDorvik::AddCard(const TPacket& Packet)
 
 void TDorvik::TransferEnd()
 {
-    if (FReadRequested) {
-        FReadRequested = false;
-        FSetAside.reset();
-        if (!TransferActive())
-            FStallTimer->stop();
+    if (FSkipRead) {
+        FSkipRead = false;
+        return;
     }
+    FReadRequested = false;
+    FReadRunning = false;
+    FSetAside.reset();
     Fire(OnTransferEnd, this);
 }
+
+bool TDorvik::SetAsideHolds(const TRfidTag& Card) const { return FSetAside && FSetAside->IndexOf(Card) >= 0; }
 
 void TDorvik::BeginUpdate()
 {
     FBusy = true;
     FWriteRequested = false;
     FSendIndex = 0;
+    FSendCards.clear();
+    for (int I = 0; I < FTags.Count(); ++I)
+        FSendCards.push_back(FTags.Items(I).Bytes);
     Fire(OnBeginUpdate, this);
     SendNextTag();
 }
@@ -260,7 +315,12 @@ void TDorvik::CancelTransfer()
         FMaster = FMasterBeforeRead;
         FSetAside.reset();
     }
+    if (ReadActive()) {
+        FSkipRead = true;
+        WatchTransfer(); // the skip ends once the reader has been quiet this long
+    }
     FReadRequested = false;
+    FReadRunning = false;
     FWriteRequested = false;
     FBusy = false;
 }
@@ -278,10 +338,21 @@ void TDorvik::WatchTransfer()
         FStallTimer->start(FStallTimeoutMs);
 }
 
+// Every transfer, started here or by the reader, is watched; so is the tail of a given-up read.
+void TDorvik::FollowTransfer()
+{
+    if (TransferActive() || FSkipRead)
+        WatchTransfer();
+    else
+        FStallTimer->stop();
+}
+
 void TDorvik::TransferStalled()
 {
-    if (!TransferActive())
+    if (!TransferActive()) {
+        FSkipRead = false;
         return;
+    }
     CancelTransfer();
     Fire(OnTransferStalled, this);
 }

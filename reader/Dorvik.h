@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QIODevice;
 class QTimer;
@@ -69,14 +70,22 @@ public:
     void LoadFromStream(QIODevice& Stream);
     void LoadFromFile(const QString& FileName);
 
-    // A transfer that this program started and that has not ended: a read between ReadDatabase
-    // and its frame 5, or a write between WriteDatabase and its frame 9.
-    bool TransferActive() const { return FReadRequested || FWriteRequested || FBusy; }
+    // A transfer that has not ended, whoever started it: a read between ReadDatabase (or the
+    // reader's own frame 3) and its frame 5, or a write between WriteDatabase (or the reader's
+    // own frame 6) and its frame 9.
+    bool TransferActive() const { return ReadActive() || WriteActive(); }
+    bool ReadActive() const { return FReadRequested || FReadRunning; }
+    bool WriteActive() const { return FWriteRequested || FBusy; }
 
     // Gives up the running transfer: a read puts the card list and master index back as they
     // were before it, a write clears Busy, and the bytes of an unfinished frame are dropped.
-    // Nothing is sent.
+    // Nothing is sent. Frames of the given-up read that still arrive are ignored until its
+    // frame 5 or until the reader has been quiet for the stall time-out.
     void CancelTransfer();
+
+    // A card that the running read set aside and has not brought back yet: the card is known to
+    // this computer, with its name, though it is not in Tags now.
+    bool SetAsideHolds(const TRfidTag& Card) const;
 
     // A transfer that receives no frame for this long is given up (CancelTransfer) and reported
     // through OnTransferStalled. 0 turns the watch off.
@@ -88,6 +97,8 @@ public:
 
 private:
     void SendPacket(std::unique_ptr<TPacket> Packet);
+    void WritePacket(const TPacket& Packet);
+    void ReportSent(TPacket& Packet);
     void ComPortRxChar(int Count);
     void ProcessPacket(TPacket& Packet);
     void TransferBegin(uint8_t MasterIndex);
@@ -96,6 +107,7 @@ private:
     void BeginUpdate();
     void SendNextTag();
     void WatchTransfer();
+    void FollowTransfer();
     void TransferStalled();
 
     TDoorMode FDoorMode = dmLockUnlock;
@@ -104,6 +116,8 @@ private:
     uint32_t FMaster = 0;
     bool FBusy = false;
     int32_t FSendIndex = 0;
+    // A write sends the cards as they were when it began: the user may change the list meanwhile.
+    std::vector<std::array<uint8_t, 5>> FSendCards;
     std::unique_ptr<uint8_t[]> FReadBuffer;
     TPacketParser FParser;
     TComPort* FComPort = nullptr; // owned as a child
@@ -111,6 +125,8 @@ private:
     // A read this program asked for replaces the list; the cards listed before are set aside
     // for their names and come back if the read is given up.
     bool FReadRequested = false;
+    bool FReadRunning = false; // between a frame 3 and its frame 5
+    bool FSkipRead = false;    // the rest of a given-up read
     bool FWriteRequested = false;
     std::optional<TRfidTags> FSetAside;
     uint32_t FMasterBeforeRead = 0;
