@@ -282,7 +282,7 @@ void TMainForm::CardReaderConnectionChange(QObject*)
 {
     if (FCardReader->Connected())
         FCardReader->ReadDoorConfig();
-    else if (!FClosing)
+    else if (!FClosing && !FConnecting) // a connect that fails half way says so itself
         ConnectionLost();
     UpdateActions();
 }
@@ -296,8 +296,22 @@ void TMainForm::ConnectionLost()
     if (WasTransferring)
         RefreshCardList();
     UpdateActions();
-    ShowError(this, QStringLiteral("The connection to the card reader was lost.\r\n\r\n"
-                                   "Check that it is plugged in, then connect again."));
+    ShowErrorOnce(FConnectionBox, this,
+                  QStringLiteral("The connection to the card reader was lost.\r\n\r\n"
+                                 "Check that it is plugged in, then connect again."));
+}
+
+// The user's command wins over a read that is still running: the read ends here, the list is
+// back as it was before the read, and the command then acts on that list. Nothing of the read
+// comes back over the command later, and the read says nothing more.
+void TMainForm::EndReadForUserAction()
+{
+    if (!FCardReader->ReadActive())
+        return;
+    FCardReader->CancelTransfer();
+    if (!FCardReader->TransferActive())
+        HideProgress();
+    RefreshCardList();
 }
 
 void TMainForm::CardReaderTransferBegin(QObject*)
@@ -326,8 +340,9 @@ void TMainForm::CardReaderTransferStalled(QObject*)
 {
     HideProgress();
     RefreshCardList();
-    ShowError(this, QStringLiteral("The card reader stopped answering, so the transfer was given up.\r\n\r\n"
-                                   "Nothing on this computer was changed."));
+    ShowErrorOnce(FConnectionBox, this,
+                  QStringLiteral("The card reader stopped answering, so the transfer was given up.\r\n\r\n"
+                                 "Nothing on this computer was changed."));
 }
 
 void TMainForm::CardReaderCardSwipe(QObject*, TRfidTag& Tag)
@@ -335,6 +350,9 @@ void TMainForm::CardReaderCardSwipe(QObject*, TRfidTag& Tag)
     if (FSwipeDialogOpen)
         return;
     TRfidTags& Tags = FCardReader->Tags();
+    // A card that a running read set aside is known: the read brings it back with its name.
+    if (FCardReader->SetAsideHolds(Tag) && Tags.IndexOf(Tag) < 0)
+        return;
     if (Tags.IndexOf(Tag) >= 0) {
         QTreeView* List = FUi->lstCards;
         List->clearSelection();
@@ -361,7 +379,11 @@ void TMainForm::CardReaderCardSwipe(QObject*, TRfidTag& Tag)
     Form.SetTag(Tag);
     if (Form.exec() != QDialog::Accepted)
         return;
-    if (Tags.Count() < Tags.Limit) {
+    EndReadForUserAction();
+    const int Listed = Tags.IndexOf(Form.Tag());
+    if (Listed >= 0) {
+        SelectRow(Listed); // back with the list a read had set aside, name and all
+    } else if (Tags.Count() < Tags.Limit) {
         Tags.Add().AssignBytes(Form.Tag());
         RefreshCardList();
     } else {
@@ -377,6 +399,11 @@ void TMainForm::actConnectExecute()
     if (Dialog.exec() != QDialog::Accepted)
         return;
     const QString Port = Dialog.Port();
+    struct TConnecting
+    {
+        bool& Flag;
+        ~TConnecting() { Flag = false; }
+    } Connecting{FConnecting = true};
     try {
         FCardReader->SetPort(Port);
         FCardReader->Connect();
@@ -401,8 +428,10 @@ void TMainForm::actWriteExecute()
         return;
     }
     if (AskOkCancel(this, QStringLiteral("Do you want to send this database to your card reader?"
-                                         "\r\n\r\nAny cards already in the card reader will be overwritten.")))
+                                         "\r\n\r\nAny cards already in the card reader will be overwritten."))) {
+        EndReadForUserAction(); // a read half done must not be sent
         FCardReader->WriteDatabase();
+    }
 }
 
 void TMainForm::actEditNameExecute()
@@ -416,6 +445,7 @@ void TMainForm::actEditNameExecute()
     Dialog.SetCardName(Before);
     if (Dialog.exec() != QDialog::Accepted)
         return;
+    EndReadForUserAction();
     const int Now = FindAgain(Row, Card);
     if (Now < 0)
         return;
@@ -435,6 +465,7 @@ void TMainForm::actSetMasterExecute()
     const TRfidTag Card = FCardReader->Tags().Items(Row);
     if (!AskYesNo(this, QString::fromStdString(Format("Set %s as master card?", Card.CardNumber().toUtf8().constData()))))
         return;
+    EndReadForUserAction();
     const int Now = FindAgain(Row, Card);
     if (Now < 0)
         return;
@@ -450,6 +481,7 @@ void TMainForm::actDeleteExecute()
     const TRfidTag Card = FCardReader->Tags().Items(Row);
     if (!AskOkCancel(this, QStringLiteral("Remove the selected tag from the database?")))
         return;
+    EndReadForUserAction();
     const int Now = FindAgain(Row, Card);
     if (Now < 0)
         return;
@@ -465,6 +497,7 @@ void TMainForm::actClearExecute()
 {
     if (!AskOkCancel(this, QStringLiteral("Remove all cards from the database?")))
         return;
+    EndReadForUserAction();
     FModel->SetRowCount(0);
     FCardReader->Tags().Clear();
 }
@@ -477,6 +510,8 @@ void TMainForm::actDoorConfigExecute()
     if (Dialog.exec() != QDialog::Accepted)
         return;
     FCardReader->WriteDoorConfig(Dialog.Mode(), uint8_t(Dialog.Delay()));
+    // The settings change only when the reader reports them: ask, so the dialog shows them next.
+    FCardReader->ReadDoorConfig();
 }
 
 std::unique_ptr<QFileDialog> TMainForm::CardDatabaseDialog(const QString& Title)
@@ -511,6 +546,7 @@ void TMainForm::actLoadFromFileExecute()
     if (Dialog->exec() != QDialog::Accepted || Dialog->selectedFiles().isEmpty())
         return;
     try {
+        EndReadForUserAction();
         FCardReader->LoadFromFile(Dialog->selectedFiles().first());
         RefreshCardList();
         ShowInformation(this, QString::fromStdString(

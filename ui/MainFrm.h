@@ -15,6 +15,7 @@ class TMainForm;
 class QAction;
 class QActionGroup;
 class QFileDialog;
+class QMessageBox;
 class TCardListModel;
 class TDorvik;
 class TProgressForm;
@@ -72,6 +73,7 @@ private:
     void CardReaderEndUpdate(QObject* Sender);
     void CardReaderTransferStalled(QObject* Sender);
     void ConnectionLost();
+    void EndReadForUserAction();
 
     int SelectedRow() const;
     void SelectRow(int Row);
@@ -88,5 +90,7 @@ private:
     QPointer<TProgressForm> ProgressForm;
     bool FSwipeDialogOpen = false;
     bool FClosing = false;
+    bool FConnecting = false;
+    QPointer<QMessageBox> FConnectionBox; // at most one box about the connection at a time
     bool FCentred = false;
 };

@@ -18,10 +18,14 @@ enum class TButtons { Ok, OkCancel, YesNo };
 
 // Runs a box and tells whether its positive button was chosen. The box is on the heap behind a
 // guard: should its parent be destroyed while it runs, the parent takes the box with it.
+QString BoxText(const QString& Text) { return QString(Text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+
 bool RunBox(QWidget* Parent, QMessageBox::Icon Icon, const QString& Title, const QString& Text,
-            TButtons Buttons, const QString& ObjectName = QString())
+            TButtons Buttons, const QString& ObjectName = QString(), QPointer<QMessageBox>* Track = nullptr)
 {
     QPointer<QMessageBox> Box = new QMessageBox(Parent);
+    if (Track)
+        *Track = Box;
     struct TRelease
     {
         QPointer<QMessageBox>& Box;
@@ -32,7 +36,7 @@ bool RunBox(QWidget* Parent, QMessageBox::Icon Icon, const QString& Title, const
     Box->setIcon(Icon);
     Box->setWindowTitle(Title);
     Box->setTextFormat(Qt::PlainText);
-    Box->setText(QString(Text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    Box->setText(BoxText(Text));
 
     QPushButton* Positive = nullptr;
     QPushButton* Negative = nullptr;
@@ -75,6 +79,15 @@ void ShowInformation(QWidget* Parent, const QString& Text)
 void ShowError(QWidget* Parent, const QString& Text)
 {
     RunBox(Parent, QMessageBox::Critical, QStringLiteral("Error"), Text, TButtons::Ok);
+}
+
+void ShowErrorOnce(QPointer<QMessageBox>& Open, QWidget* Parent, const QString& Text)
+{
+    if (Open && Open->isVisible()) {
+        Open->setText(BoxText(Text));
+        return;
+    }
+    RunBox(Parent, QMessageBox::Critical, QStringLiteral("Error"), Text, TButtons::Ok, QString(), &Open);
 }
 
 bool AskOkCancel(QWidget* Parent, const QString& Text)

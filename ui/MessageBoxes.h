@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 
 #include <exception>
 
+class QMessageBox;
 class QWidget;
 
 // The application title: the title of the general error report.
@@ -16,6 +18,9 @@ inline constexpr char ApplicationTitle[] = "Dorvik";
 void ShowInformation(QWidget* Parent, const QString& Text);
 // "Error", error icon, "OK".
 void ShowError(QWidget* Parent, const QString& Text);
+// An error box for one subject: while the box that Open follows is still up, Text replaces its
+// text; otherwise a new one runs and Open follows it.
+void ShowErrorOnce(QPointer<QMessageBox>& Open, QWidget* Parent, const QString& Text);
 // "Information", information icon, "OK" and "Cancel"; true only when OK was chosen (Escape and
 // the close button answer Cancel).
 bool AskOkCancel(QWidget* Parent, const QString& Text);
