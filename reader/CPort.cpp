@@ -264,8 +264,12 @@ int TCustomComPort::ReadBytes(void* Buffer, int Count)
     if (FHandle < 0)
         throw EComPort(CEPortNotOpen);
     int Got = 0;
-    if (const int Error = ComDevice::Read(FHandle, Buffer, Count, Got))
-        throw EComPort(CE_ReadFailed, Error);
+    if (const int Error = ComDevice::Read(FHandle, Buffer, Count, Got)) {
+        if (!ComDevice::LineGone(Error))
+            throw EComPort(CE_ReadFailed, Error);
+        HandleHangUp(); // the hang-up, met before its notice: one "lost" message, not an error
+        return 0;
+    }
     if (FNotices && Got > 0)
         FNotices->BytesWereRead(Got);
     return Got;
@@ -299,7 +303,12 @@ void TCustomComPort::HandleNotice(TComEvents Events)
 
 void TCustomComPort::ReceiveStep()
 {
-    const int Count = WaitingCount();
+    int Count = 0;
+    if (const int Error = ComDevice::Waiting(FHandle, Count)) {
+        if (!ComDevice::LineGone(Error))
+            throw EComPort(CE_ClearComFailed, Error);
+        return HandleHangUp(); // the hang-up, met before its notice
+    }
     if (Count > 0)
         Fire(OnRxChar, this, Count);
 }

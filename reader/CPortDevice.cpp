@@ -195,6 +195,8 @@ int Waiting(int Handle, int& Count)
     return ioctl(Handle, FIONREAD, &Count) == 0 ? 0 : errno;
 }
 
+bool LineGone(int Error) { return Error == EIO || Error == ENXIO || Error == ENODEV; }
+
 int Flush(int Handle) { return tcflush(Handle, TCIOFLUSH) == 0 ? 0 : errno; }
 
 int ModemStatus(int Handle, int& Lines)

@@ -37,6 +37,10 @@ int Read(int Handle, void* Buffer, int Count, int& Got);
 
 int Waiting(int Handle, int& Count);
 
+// Whether an error of Read or Waiting means the device has gone (its hang-up may still be on
+// its way to the event thread).
+bool LineGone(int Error);
+
 // Discards both queues: unread input and unsent output.
 int Flush(int Handle);
 
