@@ -412,10 +412,15 @@ void TMainForm::actConnectExecute()
     }
 }
 
+// The line may drop while a command's question is open; the user has been told so then, and
+// the command has nothing to send to.
+bool TMainForm::StillConnected() const { return FCardReader->Connected(); }
+
 void TMainForm::actReadExecute()
 {
     if (AskOkCancel(this, QStringLiteral("Do you want to transfer the card reader's database to your computer?"
-                                         "\r\n\r\nAny changes you made locally will be lost.")))
+                                         "\r\n\r\nAny changes you made locally will be lost.")) &&
+        StillConnected())
         FCardReader->ReadDatabase();
 }
 
@@ -428,7 +433,8 @@ void TMainForm::actWriteExecute()
         return;
     }
     if (AskOkCancel(this, QStringLiteral("Do you want to send this database to your card reader?"
-                                         "\r\n\r\nAny cards already in the card reader will be overwritten."))) {
+                                         "\r\n\r\nAny cards already in the card reader will be overwritten.")) &&
+        StillConnected()) {
         EndReadForUserAction(); // a read half done must not be sent
         FCardReader->WriteDatabase();
     }
@@ -507,7 +513,7 @@ void TMainForm::actDoorConfigExecute()
     TDoorConfigDialog Dialog(this);
     Dialog.SetMode(FCardReader->DoorMode());
     Dialog.SetDelay(FCardReader->DoorDelay());
-    if (Dialog.exec() != QDialog::Accepted)
+    if (Dialog.exec() != QDialog::Accepted || !StillConnected())
         return;
     FCardReader->WriteDoorConfig(Dialog.Mode(), uint8_t(Dialog.Delay()));
     // The settings change only when the reader reports them: ask, so the dialog shows them next.

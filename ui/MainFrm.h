@@ -74,6 +74,7 @@ private:
     void CardReaderTransferStalled(QObject* Sender);
     void ConnectionLost();
     void EndReadForUserAction();
+    bool StillConnected() const;
 
     int SelectedRow() const;
     void SelectRow(int Row);
