@@ -45,6 +45,8 @@ QString NameToText(const QByteArray& Name)
     return Text;
 }
 
+// Windows-1252 where it reads back as typed; bytes that happen to be valid UTF-8 ("Ã©") would
+// read back as other text, so those names, and any Windows-1252 cannot hold, go as UTF-8.
 QByteArray TextToName(const QString& Text)
 {
     QByteArray Name;
@@ -55,5 +57,5 @@ QByteArray TextToName(const QString& Text)
             return Text.toUtf8();
         Name.append(char(Byte));
     }
-    return Name;
+    return NameToText(Name) == Text ? Name : Text.toUtf8();
 }

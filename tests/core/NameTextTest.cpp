@@ -1,6 +1,9 @@
+#include "cards/CardDatabaseFile.h"
 #include "cards/NameText.h"
 
 #include <gtest/gtest.h>
+
+#include <QTemporaryDir>
 
 TEST(NameText, BytesShowAsUtf8WhenValidElseAsWindows1252)
 {
@@ -26,4 +29,34 @@ TEST(NameText, EveryWindows1252NameComesBackByteForByte)
         const QByteArray Name = QByteArray("x") + char(Byte);
         EXPECT_EQ(TextToName(NameToText(Name)), Name) << Byte;
     }
+}
+
+// Whatever is typed comes back as typed, in memory and through a saved and loaded file.
+TEST(NameText, TypedNamesComeBackExactlyThroughAFile)
+{
+    const QString LongName = QString(254, 'a') + QString::fromUtf8("é€日本"); // a character across byte 255
+    const QString Names[] = {
+        "Front door",
+        QString::fromUtf8("Zoë Åberg"),
+        QString::fromUtf8("„quoted“ – ‘dash’ … € ™ Ÿ"),
+        QString::fromUtf8("Ã©"),           // its Windows-1252 bytes are valid UTF-8
+        QString::fromUtf8("Â£10 Ã¼ber"),
+        QString::fromUtf8("日本語"),
+        QString::fromUtf8("🚪 door"),
+        LongName,
+        QString(),
+    };
+    TRfidTags Tags;
+    for (const QString& Name : Names) {
+        EXPECT_EQ(NameToText(TextToName(Name)), Name) << Name.toStdString();
+        TRfidTag& Tag = Tags.Add();
+        Tag.Bytes = {0, 0, 0, 0, uint8_t(Tags.Count())};
+        Tag.Name = TextToName(Name);
+    }
+    QTemporaryDir Dir;
+    SaveCardDatabaseFile(Dir.filePath("n.tdb"), Tags, {});
+    const TLoadedCardDatabase Back = LoadCardDatabaseFile(Dir.filePath("n.tdb"));
+    ASSERT_EQ(Back.Tags.Count(), Tags.Count());
+    for (int I = 0; I < Back.Tags.Count(); ++I)
+        EXPECT_EQ(NameToText(Back.Tags.Items(I).Name), Names[I]) << I;
 }
