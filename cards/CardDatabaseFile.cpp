@@ -131,6 +131,9 @@ void SaveCardDatabaseFile(const QString& FileName, const TRfidTags& Tags,
     if (Target.exists() && !Target.isWritable())
         CannotCreate(FileName, SystemText(EACCES));
     QSaveFile File(FileName);
+    // A folder that refuses the temporary file still lets us write a file in it that we may
+    // write: then the file is written in place.
+    File.setDirectWriteFallback(true);
     errno = 0;
     if (!File.open(QIODevice::WriteOnly)) {
         const int Error = errno;

@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -249,4 +250,20 @@ TEST(CardDatabaseFile, FailedSaveLeavesTheOldFileExactlyAsItWas)
         QFile::setPermissions(Dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     EXPECT_EQ(ReadFile(Name), Old);
+}
+
+// Saving through a symbolic link replaces the file it points to and leaves the link a link.
+TEST(CardDatabaseFile, SavingThroughALinkReplacesItsTargetAndKeepsTheLink)
+{
+    QTemporaryDir Dir;
+    const QString Real = Dir.filePath("real.tdb");
+    const QString Link = Dir.filePath("link.tdb");
+    WriteFile(Real, "old");
+    ASSERT_TRUE(QFile::link(Real, Link));
+    TRfidTags Tags;
+    Append(Tags, {0, 0, 0, 0, 9}, "Nine");
+    SaveCardDatabaseFile(Link, Tags, {});
+    EXPECT_TRUE(QFileInfo(Link).isSymLink());
+    EXPECT_EQ(QFileInfo(Link).symLinkTarget(), Real);
+    EXPECT_EQ(LoadCardDatabaseFile(Real).Tags.Items(0).Name, "Nine");
 }

@@ -203,3 +203,39 @@ TEST_F(CliFiles, PortsListsTheExtraPortsAfterTheAttachedReaders)
 }
 
 } // namespace
+
+// A folder the user may not write to, holding a card file the user may write: the save cannot
+// make its temporary file there and writes the file in place. Folder permissions do not bind
+// root, so as root the tool runs as the unprivileged user "nobody".
+TEST_F(CliFiles, SavesInPlaceWhereTheFolderRefusesATemporaryFile)
+{
+    const QString Locked = Path("locked");
+    ASSERT_TRUE(QDir().mkdir(Locked));
+    const QString Target = Locked + "/cards.tdb";
+    WriteText("locked/cards.tdb", "old");
+    WriteText("cards.csv", "card,name,master\r\n7,Seven,yes\r\n");
+    const auto All = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner | QFile::ExeGroup |
+                     QFile::ExeOther;
+    QFile::setPermissions(Dir.path(), All | QFile::WriteOwner);
+    QFile::setPermissions(Path("cards.csv"), All);
+    QFile::setPermissions(Target, All | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther);
+    QFile::setPermissions(Locked, All);
+
+    QStringList Command{"import", Path("cards.csv"), "-o", Target};
+    QString Program = CliPath();
+    if (geteuid() == 0) {
+        Command = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", Program} + Command;
+        Program = QStringLiteral("setpriv");
+    }
+    QProcess Tool;
+    Tool.start(Program, Command);
+    ASSERT_TRUE(Tool.waitForFinished(30000));
+    QFile::setPermissions(Locked, All | QFile::WriteOwner);
+    if (Tool.error() == QProcess::FailedToStart)
+        GTEST_SKIP() << "cannot run the tool as another user: " << Tool.errorString().toStdString();
+    ASSERT_EQ(Tool.exitCode(), 0) << Tool.readAllStandardError().toStdString();
+    const TLoadedCardDatabase Saved = LoadCardDatabaseFile(Target);
+    ASSERT_EQ(Saved.Tags.Count(), 1);
+    EXPECT_EQ(Saved.Tags.Items(0).Name, "Seven");
+    EXPECT_EQ(QDir(Locked).entryList(QDir::Files), QStringList{"cards.tdb"});
+}
