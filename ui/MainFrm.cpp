@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "reader/Dorvik.h"
+#include "ui/CardFileDialog.h"
 #include "ui/CardListModel.h"
 #include "ui/CardSwipeFrm.h"
 #include "ui/ConnectFailure.h"
@@ -18,7 +19,9 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QDir>
+#include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QResizeEvent>
 #include <QScreen>
@@ -52,6 +55,7 @@ TMainForm::TMainForm(QWidget* Parent)
       FUi(std::make_unique<Ui::TMainForm>())
 {
     FUi->setupUi(this);
+    FBaseTitle = windowTitle();
     FUi->imgLogo->setPixmap(Picture("logo", QSize(257, 59)));
     FCardReader = new TDorvik(this);
     AttachReaderEvents();
@@ -192,11 +196,23 @@ void TMainForm::showEvent(QShowEvent* Event)
     if (FCentred)
         return;
     FCentred = true;
+    FitOuterSize();
+    // Some window managers report the frame only once the window is mapped: look again then.
+    QTimer::singleShot(0, this, [this] { FitOuterSize(); });
     if (QScreen* Screen = screen()) {
         QRect Frame = frameGeometry();
         Frame.moveCenter(Screen->availableGeometry().center());
         move(Frame.topLeft());
     }
+}
+
+// The designed size is the outer size, frame included; the frame is known only once shown.
+void TMainForm::FitOuterSize()
+{
+    const QSize Outer(733, 575);
+    const QSize Frame = frameGeometry().size() - geometry().size();
+    if (frameGeometry().size() != Outer && Frame.isValid())
+        resize(Outer - Frame);
 }
 
 // Every command and list callback runs through here: nothing unwinds through the event loop.
@@ -324,6 +340,7 @@ void TMainForm::CardReaderTransferEnd(QObject*)
 {
     RefreshCardList();
     HideProgress();
+    MarkSaved(TChange::Cards); // the list is the reader's now; names it carried over stay unsaved
 }
 
 void TMainForm::CardReaderBeginUpdate(QObject*) { ShowProgress(); }
@@ -333,6 +350,7 @@ void TMainForm::CardReaderUpdateProgress(QObject*) {}
 void TMainForm::CardReaderEndUpdate(QObject*)
 {
     HideProgress();
+    MarkSaved(TChange::Cards);
     ShowInformation(this, QStringLiteral("Your card reader has been updated and is ready to use."));
 }
 
@@ -386,6 +404,7 @@ void TMainForm::CardReaderCardSwipe(QObject*, TRfidTag& Tag)
     } else if (Tags.Count() < Tags.Limit) {
         Tags.Add().AssignBytes(Form.Tag());
         RefreshCardList();
+        MarkChanged(TChange::Cards);
     } else {
         ShowError(this, QStringLiteral("Your card reader is full (limit reached)."));
     }
@@ -458,8 +477,10 @@ void TMainForm::actEditNameExecute()
     // A name confirmed unchanged keeps its bytes exactly.
     const QString After = Dialog.CardName();
     TRfidTag& Target = FCardReader->Tags().Items(Now);
-    if (After != Before)
+    if (After != Before) {
         Target.Name = TextToName(After);
+        MarkChanged(TChange::Names);
+    }
     FModel->Repaint();
 }
 
@@ -476,6 +497,7 @@ void TMainForm::actSetMasterExecute()
     if (Now < 0)
         return;
     FCardReader->SetMaster(uint32_t(Now));
+    MarkChanged(TChange::Cards);
     FModel->Repaint();
 }
 
@@ -496,6 +518,9 @@ void TMainForm::actDeleteExecute()
     // The master mark stays on its card when a card above it goes.
     if (uint32_t(Now) < FCardReader->Master())
         FCardReader->SetMaster(FCardReader->Master() - 1);
+    // Nothing is picked for the next Delete but what the user picks.
+    FUi->lstCards->clearSelection();
+    MarkChanged(TChange::Cards);
     FModel->Repaint();
 }
 
@@ -506,6 +531,7 @@ void TMainForm::actClearExecute()
     EndReadForUserAction();
     FModel->SetRowCount(0);
     FCardReader->Tags().Clear();
+    MarkChanged(TChange::Cards);
 }
 
 void TMainForm::actDoorConfigExecute()
@@ -522,7 +548,7 @@ void TMainForm::actDoorConfigExecute()
 
 std::unique_ptr<QFileDialog> TMainForm::CardDatabaseDialog(const QString& Title)
 {
-    auto Dialog = std::make_unique<QFileDialog>(this, Title, QDir::currentPath());
+    auto Dialog = std::make_unique<TCardFileDialog>(this, Title, QDir::currentPath());
     Dialog->setObjectName(QStringLiteral("dlgCardDatabase"));
     Dialog->setOption(QFileDialog::DontUseNativeDialog);
     Dialog->setNameFilters(NameFilters(CardDatabaseFilter));
@@ -531,33 +557,103 @@ std::unique_ptr<QFileDialog> TMainForm::CardDatabaseDialog(const QString& Title)
     return Dialog;
 }
 
-void TMainForm::actSaveToFileExecute()
+void TMainForm::actSaveToFileExecute() { SaveToFile(); }
+
+// The Save command; true when the file was written. A failed save is not caught here: the
+// general error report shows it.
+bool TMainForm::SaveToFile()
 {
     auto Dialog = CardDatabaseDialog(QStringLiteral("Save card database to file"));
     Dialog->setAcceptMode(QFileDialog::AcceptSave);
     Dialog->setFileMode(QFileDialog::AnyFile);
     if (Dialog->exec() != QDialog::Accepted || Dialog->selectedFiles().isEmpty())
-        return;
-    // A failed save is not caught here: the general error report shows it.
-    FCardReader->SaveToFile(Dialog->selectedFiles().first());
+        return false;
+    const QString FileName = Dialog->selectedFiles().first();
+    FCardReader->SaveToFile(FileName);
+    FFileName = FileName;
+    MarkSaved(TChange::Everything);
     ShowInformation(this, QString::fromStdString(
                               Format("Succesfully saved %d cards to file.", FCardReader->Tags().Count())));
+    return true;
 }
 
 void TMainForm::actLoadFromFileExecute()
 {
+    if (!MayDropChanges())
+        return;
     auto Dialog = CardDatabaseDialog(QStringLiteral("Load card database from file"));
     Dialog->setAcceptMode(QFileDialog::AcceptOpen);
     Dialog->setFileMode(QFileDialog::ExistingFile);
     if (Dialog->exec() != QDialog::Accepted || Dialog->selectedFiles().isEmpty())
         return;
+    const QString FileName = Dialog->selectedFiles().first();
     try {
         EndReadForUserAction();
-        FCardReader->LoadFromFile(Dialog->selectedFiles().first());
+        FCardReader->LoadFromFile(FileName);
         RefreshCardList();
+        FFileName = FileName;
+        MarkSaved(TChange::Everything);
         ShowInformation(this, QString::fromStdString(
                                   Format("Succesfully loaded %d cards from file.", FCardReader->Tags().Count())));
     } catch (const std::exception& Error) {
         ShowError(this, QString::fromUtf8(Error.what()));
     }
+}
+
+// ---- unsaved changes
+
+void TMainForm::MarkChanged(TChange What)
+{
+    (What == TChange::Names ? FNamesUnsaved : FCardsUnsaved) = true;
+    UpdateTitle();
+}
+
+void TMainForm::MarkSaved(TChange What)
+{
+    if (What != TChange::Names)
+        FCardsUnsaved = false;
+    if (What != TChange::Cards)
+        FNamesUnsaved = false;
+    UpdateTitle();
+}
+
+bool TMainForm::HasUnsavedChanges() const { return FNamesUnsaved || FCardsUnsaved; }
+
+void TMainForm::UpdateTitle()
+{
+    QString Title = FBaseTitle;
+    if (!FFileName.isEmpty())
+        Title = QFileInfo(FFileName).fileName() + QStringLiteral(" - ") + Title;
+    if (HasUnsavedChanges())
+        Title.prepend(QLatin1Char('*'));
+    setWindowTitle(Title);
+}
+
+// Asks before unsaved changes go; true when they may (saved, or the user lets them go).
+bool TMainForm::MayDropChanges()
+{
+    if (!HasUnsavedChanges())
+        return true;
+    switch (AskSaveChanges(this)) {
+    case TSaveChoice::Save:
+        try {
+            return SaveToFile();
+        } catch (const std::exception& Error) {
+            ReportException(Error);
+            return false;
+        }
+    case TSaveChoice::Discard:
+        return true;
+    case TSaveChoice::Cancel:
+        break;
+    }
+    return false;
+}
+
+void TMainForm::closeEvent(QCloseEvent* Event)
+{
+    if (MayDropChanges())
+        Event->accept();
+    else
+        Event->ignore();
 }

@@ -56,6 +56,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
@@ -75,6 +76,15 @@ private:
     void ConnectionLost();
     void EndReadForUserAction();
     bool StillConnected() const;
+    bool SaveToFile();
+
+    // What the card list holds that is in no file; names are in the reader neither.
+    enum class TChange { Names, Cards, Everything };
+    void MarkChanged(TChange What);
+    void MarkSaved(TChange What);
+    bool HasUnsavedChanges() const;
+    bool MayDropChanges();
+    void UpdateTitle();
 
     int SelectedRow() const;
     void SelectRow(int Row);
@@ -83,6 +93,7 @@ private:
     void ShowProgress();
     void HideProgress();
     void FitNameColumn(int ViewWidth);
+    void FitOuterSize();
     std::unique_ptr<QFileDialog> CardDatabaseDialog(const QString& Title);
 
     std::unique_ptr<Ui::TMainForm> FUi;
@@ -94,4 +105,8 @@ private:
     bool FConnecting = false;
     QPointer<QMessageBox> FConnectionBox; // at most one box about the connection at a time
     bool FCentred = false;
+    QString FBaseTitle;
+    QString FFileName; // the file last saved or loaded
+    bool FNamesUnsaved = false;
+    bool FCardsUnsaved = false;
 };

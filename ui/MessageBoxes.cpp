@@ -9,19 +9,22 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace {
 
 constexpr char ErrorReportName[] = "boxErrorReport";
 
-enum class TButtons { Ok, OkCancel, YesNo };
+enum class TButtons { Ok, OkCancel, YesNo, SaveDiscardCancel };
 
-// Runs a box and tells whether its positive button was chosen. The box is on the heap behind a
-// guard: should its parent be destroyed while it runs, the parent takes the box with it.
 QString BoxText(const QString& Text) { return QString(Text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
 
-bool RunBox(QWidget* Parent, QMessageBox::Icon Icon, const QString& Title, const QString& Text,
-            TButtons Buttons, const QString& ObjectName = QString(), QPointer<QMessageBox>* Track = nullptr)
+// Runs a box and tells which of its buttons was chosen, by position; the last one (the escape
+// button) when the box went away unanswered. The box is on the heap behind a guard: should its
+// parent be destroyed while it runs, the parent takes the box with it.
+int RunBoxChoice(QWidget* Parent, QMessageBox::Icon Icon, const QString& Title, const QString& Text,
+                 TButtons Buttons, const QString& ObjectName = QString(), QPointer<QMessageBox>* Track = nullptr)
 {
     QPointer<QMessageBox> Box = new QMessageBox(Parent);
     if (Track)
@@ -38,27 +41,43 @@ bool RunBox(QWidget* Parent, QMessageBox::Icon Icon, const QString& Title, const
     Box->setTextFormat(Qt::PlainText);
     Box->setText(BoxText(Text));
 
-    QPushButton* Positive = nullptr;
-    QPushButton* Negative = nullptr;
+    std::vector<std::pair<QString, QMessageBox::ButtonRole>> Captions;
     switch (Buttons) {
     case TButtons::Ok:
-        Positive = Box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-        Negative = Positive;
+        Captions = {{"OK", QMessageBox::AcceptRole}};
         break;
     case TButtons::OkCancel:
-        Positive = Box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-        Negative = Box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+        Captions = {{"OK", QMessageBox::AcceptRole}, {"Cancel", QMessageBox::RejectRole}};
         break;
     case TButtons::YesNo:
-        Positive = Box->addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
-        Negative = Box->addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+        Captions = {{"&Yes", QMessageBox::YesRole}, {"&No", QMessageBox::NoRole}};
+        break;
+    case TButtons::SaveDiscardCancel:
+        Captions = {{"&Save", QMessageBox::AcceptRole},
+                    {"&Discard", QMessageBox::DestructiveRole},
+                    {"Cancel", QMessageBox::RejectRole}};
         break;
     }
-    Box->setDefaultButton(Positive);
-    Box->setEscapeButton(Negative);
+    std::vector<QPushButton*> Added;
+    for (const auto& [Caption, Role] : Captions)
+        Added.push_back(Box->addButton(Caption, Role));
+    Box->setDefaultButton(Added.front());
+    Box->setEscapeButton(Added.back());
 
     Box->exec();
-    return Box && Box->clickedButton() == Positive && Positive != Negative;
+    const int Last = int(Added.size()) - 1;
+    if (!Box)
+        return Last;
+    const auto Chosen = std::find(Added.begin(), Added.end(), Box->clickedButton());
+    return Chosen == Added.end() ? Last : int(Chosen - Added.begin());
+}
+
+// Whether the positive button of a box with a choice was chosen.
+bool RunBox(QWidget* Parent, QMessageBox::Icon Icon, const QString& Title, const QString& Text,
+            TButtons Buttons, const QString& ObjectName = QString(), QPointer<QMessageBox>* Track = nullptr)
+{
+    const int Chosen = RunBoxChoice(Parent, Icon, Title, Text, Buttons, ObjectName, Track);
+    return Buttons != TButtons::Ok && Chosen == 0;
 }
 
 bool ErrorReportOpen()
@@ -93,6 +112,14 @@ void ShowErrorOnce(QPointer<QMessageBox>& Open, QWidget* Parent, const QString& 
 bool AskOkCancel(QWidget* Parent, const QString& Text)
 {
     return RunBox(Parent, QMessageBox::Information, QStringLiteral("Information"), Text, TButtons::OkCancel);
+}
+
+TSaveChoice AskSaveChanges(QWidget* Parent)
+{
+    const int Chosen = RunBoxChoice(Parent, QMessageBox::Information, QStringLiteral("Information"),
+                                    QStringLiteral("Save changes to the card database?"),
+                                    TButtons::SaveDiscardCancel);
+    return TSaveChoice(Chosen);
 }
 
 bool AskYesNo(QWidget* Parent, const QString& Text)

@@ -24,6 +24,10 @@ void ShowErrorOnce(QPointer<QMessageBox>& Open, QWidget* Parent, const QString& 
 // "Information", information icon, "OK" and "Cancel"; true only when OK was chosen (Escape and
 // the close button answer Cancel).
 bool AskOkCancel(QWidget* Parent, const QString& Text);
+// "Save changes to the card database?" with "&Save", "&Discard" and "Cancel" (also Escape and
+// the close button), before unsaved changes would be dropped.
+enum class TSaveChoice { Save, Discard, Cancel };
+TSaveChoice AskSaveChanges(QWidget* Parent);
 // "Information", information icon, "&Yes" and "&No"; true only when Yes was chosen.
 bool AskYesNo(QWidget* Parent, const QString& Text);
 

@@ -18,6 +18,7 @@
 #include <QAbstractItemModel>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -33,6 +34,15 @@ inline TModalScript::TAnswer Box(const QString& Button, TSeenBox* Seen = nullptr
     };
 }
 
+// Types Path as the file name. selectFile() leaves the name field alone while it has the focus,
+// which depends on when the window got activated.
+inline void SelectFile(QFileDialog* Files, const QString& Path)
+{
+    Files->selectFile(Path);
+    if (auto* Name = Files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        Name->setText(Path);
+}
+
 // A file dialog answered with a file; anything else fails the test and is closed.
 inline TModalScript::TAnswer PickFile(const QString& Path)
 {
@@ -43,7 +53,7 @@ inline TModalScript::TAnswer PickFile(const QString& Path)
             Modal->close();
             return;
         }
-        Files->selectFile(Path);
+        SelectFile(Files, Path);
         static_cast<QDialog*>(Files)->accept();
     };
 }

@@ -149,7 +149,7 @@ TEST_F(MainFormInterleavingTest, AKnownCardSwipedDuringAReadKeepsItsName)
     Connect();
     StartStalledRead();
     Sim->Swipe(Card(2));
-    Pump(300ms);
+    Pump(100ms); // well inside the stall timeout
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     std::vector<uint8_t> Rest = CardFrame(2);
     const std::vector<uint8_t> End = Raw("42 04 05 FF");

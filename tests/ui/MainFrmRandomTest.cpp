@@ -41,6 +41,7 @@ const char* const ExpectedTexts[] = {
     "^The card reader stopped answering",
     "^The connection to the card reader was lost",
     "^Too many cards",
+    "^Save changes to the card database\\?$",
     "delay",
     // The file dialog's own question before it saves over a file.
     "already exists",
@@ -163,8 +164,8 @@ protected:
             if (!Expected(Box->text()))
                 Fail("unexpected box: " + Box->text().toStdString());
         } else if (auto* Names = qobject_cast<TNameDialog*>(Modal)) {
-            static const char* const Pool[] = {"Anna", "Bob", "Front door", "Jürgen", "Zoë", ""};
-            Names->findChild<QLineEdit*>("txtName")->setText(QString::fromUtf8(Pool[Pick(6)]));
+            static const char* const Pool[] = {"Anna", "Bob", "Front door", "Jürgen", "Zoë", "Ã©", "日本", ""};
+            Names->findChild<QLineEdit*>("txtName")->setText(QString::fromUtf8(Pool[Pick(8)]));
         } else if (qobject_cast<TDoorConfigDialog*>(Modal)) {
             static const char* const Modes[] = {"chkMomentary", "chkUnlockTimed", "chkLockUnlock"};
             Modal->findChild<QRadioButton*>(Modes[Pick(3)])->setChecked(true);
@@ -177,7 +178,7 @@ protected:
                 return;
             }
             Trace(QString(Saving ? "save %1" : "load %1").arg(Path));
-            FilesDialog->selectFile(Path);
+            SelectFile(FilesDialog, Path);
             static_cast<QDialog*>(FilesDialog)->accept(); // may first ask before saving over a file
             if (FilesDialog->isVisible()) // the dialog did not take it: give up this time
                 FilesDialog->reject();
