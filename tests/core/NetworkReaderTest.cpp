@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -163,3 +165,32 @@ TEST(NetworkPortTest, UnreachableReadersAreNamedInTheMessage)
         EXPECT_FALSE(Port.Connected());
     }
 }
+
+#ifdef DORVIK_PROGRAM
+// The window asks a reader it connected to for its door settings: the first frame it receives.
+TEST(StartupPortTest, TheProgramConnectsAtStartToTheGivenPortOrAddress)
+{
+    const bool HaveServer = !Ser2netServer::Program().isEmpty();
+    for (const bool Network : {false, true}) {
+        if (Network && !HaveServer)
+            GTEST_SKIP() << "ser2net not found: install the ser2net package (listed in scripts/deps)";
+        sim::SimReader Sim;
+        std::unique_ptr<Ser2netServer> Server;
+        QString Port = QString::fromStdString(Sim.PortName());
+        if (Network) {
+            Server = std::make_unique<Ser2netServer>(Port, true);
+            Port = Server->Url();
+        }
+        QProcess Program;
+        QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+        Env.insert("QT_QPA_PLATFORM", "offscreen");
+        Program.setProcessEnvironment(Env);
+        Program.start(QStringLiteral(DORVIK_PROGRAM), {"--port", Port});
+        EXPECT_TRUE(Sim.WaitForFrames(1, 15s)) << Port.toStdString();
+        Program.kill();
+        Program.waitForFinished();
+        ASSERT_FALSE(Sim.ReceivedFrames().empty());
+        EXPECT_EQ(Sim.ReceivedFrames().front(), (sim::Frame{0x42, 0x04, 0x0B, 0xFF}));
+    }
+}
+#endif
