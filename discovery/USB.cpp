@@ -1,19 +1,9 @@
 #include "discovery/USB.h"
 
 #include "common/Errors.h"
+#include "discovery/ExtraPorts.h"
 
 #include <QSocketNotifier>
-
-namespace {
-
-// Ports of virtual readers, such as a pseudo-terminal's /dev/pts/4, listed whatever the
-// hardware id.
-QStringList ExtraPorts()
-{
-    return qEnvironmentVariable("DORVIK_EXTRA_PORTS").split(u':', Qt::SkipEmptyParts);
-}
-
-} // namespace
 
 TUSBPnP::TUSBPnP(QObject* Owner)
     : QObject(Owner)

@@ -26,7 +26,8 @@ public:
     void SetHardwareId(const QString& Value) { FHardwareId = Value; }
 
     // One name per matching serial device (ttyUSB0), in the order the system lists them, then
-    // the entries of DORVIK_EXTRA_PORTS. Empty until the first Refresh.
+    // the entries of DORVIK_EXTRA_PORTS and the network readers of the settings (ExtraPorts).
+    // Empty until the first Refresh.
     const QStringList& Ports() const { return FPorts; }
 
     // Raised at the end of every Refresh, also when nothing changed.

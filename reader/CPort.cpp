@@ -1,6 +1,7 @@
 #include "reader/CPort.h"
 
 #include "reader/CPortDevice.h"
+#include "reader/CPortSocket.h"
 #include "reader/CPortThread.h"
 
 #include <QThread>
@@ -34,6 +35,11 @@ const char* EComPort::KindMessage(TComExceptions Kind)
     case CEPortNotOpen: return "Port Not Open";
     }
     return "Unknown serial port error";
+}
+
+EComPort::EComPort(TComExceptions Kind, const std::string& Message)
+    : Exception(Message), FCode(Kind), FWinCode(-1)
+{
 }
 
 EComPort::EComPort(TComExceptions Kind, int WinCode)
@@ -114,7 +120,9 @@ TCustomComPort::~TCustomComPort()
 
 QString TCustomComPort::DevicePath(const QString& PortName)
 {
-    return PortName.startsWith('/') ? PortName : QStringLiteral("/dev/") + PortName;
+    if (PortName.startsWith('/') || NetDevice::IsUrl(PortName.toStdString()))
+        return PortName;
+    return QStringLiteral("/dev/") + PortName;
 }
 
 void TCustomComPort::SetPort(const QString& Value)
@@ -179,7 +187,7 @@ void TCustomComPort::ApplyLineSettings()
     Line.XoffChar = FFlowControl.XoffChar();
     Line.Dtr = FFlowControl.ControlDTR();
     Line.Rts = FFlowControl.ControlRTS();
-    if (const int Error = ComDevice::ApplyLine(FHandle, Line))
+    if (const int Error = FLink ? FLink->ApplyLine(Line) : ComDevice::ApplyLine(FHandle, Line))
         throw EComPort(CE_SetStateFailed, Error);
 }
 
@@ -188,8 +196,16 @@ void TCustomComPort::OpenPort()
     if (FConnected)
         return;
     int Handle = -1;
-    if (const int Error = ComDevice::Open(DevicePath(FPort).toLocal8Bit().constData(), Handle))
+    const std::string Path = DevicePath(FPort).toStdString();
+    if (NetDevice::IsUrl(Path)) {
+        std::string Message;
+        FLink = NetDevice::TLink::Open(Path, Message);
+        if (!FLink)
+            throw EComPort(CE_OpenFailed, Message);
+        Handle = FLink->Handle();
+    } else if (const int Error = ComDevice::Open(Path.c_str(), Handle)) {
         throw EComPort(CE_OpenFailed, Error);
+    }
     FHandle = Handle;
     FConnected = true;
     ++FGeneration;
@@ -240,7 +256,9 @@ void TCustomComPort::StopEventThread()
 
 void TCustomComPort::CloseDevice()
 {
-    if (FHandle >= 0)
+    if (FLink)
+        FLink.reset();
+    else if (FHandle >= 0)
         ComDevice::Close(FHandle);
     FHandle = -1;
     if (FConnected)

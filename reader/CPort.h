@@ -58,6 +58,8 @@ class EComPort : public Exception
 {
 public:
     EComPort(TComExceptions Kind, int WinCode = -1);
+    // A failure the system's layer already put into words (a network reader that cannot be reached).
+    EComPort(TComExceptions Kind, const std::string& Message);
     TComExceptions Code() const { return FCode; }
     int WinCode() const { return FWinCode; } // the OS error number (errno), -1 when none
     static const char* KindMessage(TComExceptions Kind);
@@ -179,8 +181,10 @@ private:
 
 class TComThread;
 class TComNotices;
+namespace NetDevice { class TLink; }
 
-// A serial port over a termios tty. Every operation runs on the GUI thread; the event thread only
+// A serial port over a termios tty, or a network reader (tcp://HOST:PORT, rfc2217://HOST:PORT)
+// that looks the same from outside. Every operation runs on the GUI thread; the event thread only
 // waits for line events and hands each wake-up to the GUI thread, one notice at a time.
 class TCustomComPort : public QObject
 {
@@ -225,7 +229,8 @@ public:
     int ReadBytes(void* Buffer, int Count);
     int WaitingCount();
 
-    // The device path a port name stands for: "/dev/" + name, or the name itself when it is a path.
+    // The device path a port name stands for: "/dev/" + name, or the name itself when it is a path
+    // or a network address.
     static QString DevicePath(const QString& PortName);
 
     // Processor time the event thread has used so far (zero without a thread).
@@ -266,6 +271,7 @@ private:
     TComBuffer FBuffer{*this};
 
     int FHandle = -1;
+    std::unique_ptr<NetDevice::TLink> FLink; // a network reader's connection; owns FHandle
     bool FConnected = false;
     uint64_t FGeneration = 0;
     std::unique_ptr<TComNotices> FNotices;

@@ -166,7 +166,8 @@ void TComThread::Run()
 TComEvents TComThread::Wait(bool& HangUp)
 {
     for (;;) {
-        pollfd Watch[2] = {{FStopSignal, POLLIN, 0}, {FHandle, POLLIN, 0}};
+        // End of input is how a network reader's link reports a drop; a tty never raises it.
+        pollfd Watch[2] = {{FStopSignal, POLLIN, 0}, {FHandle, POLLIN | POLLRDHUP, 0}};
         if (poll(Watch, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -175,7 +176,7 @@ TComEvents TComThread::Wait(bool& HangUp)
         }
         if (Watch[0].revents)
             return {};
-        if (Watch[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        if (Watch[1].revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL)) {
             HangUp = true;
             return {};
         }

@@ -5,6 +5,10 @@
 #include "ui/Pictures.h"
 #include "ui_ConnectionDlg.h"
 
+#include <QAbstractItemView>
+
+#include <algorithm>
+
 TConnectionDialog::TConnectionDialog(QWidget* Owner)
     : TDialogForm(Owner)
     , FUi(std::make_unique<Ui::TConnectionDialog>())
@@ -33,6 +37,11 @@ void TConnectionDialog::USBPnPChange(QObject*)
     // A choice made before the change is not kept: the first port is offered again.
     FUi->cbPort->clear();
     FUi->cbPort->addItems(USBPnP->Ports());
+    // A network reader's address is longer than a device name: the list opens wide enough.
+    int Widest = 0;
+    for (const QString& Port : USBPnP->Ports())
+        Widest = std::max(Widest, FUi->cbPort->fontMetrics().horizontalAdvance(Port));
+    FUi->cbPort->view()->setMinimumWidth(Widest + 2 * FUi->cbPort->fontMetrics().averageCharWidth() + 24);
     if (FUi->cbPort->count() > 0)
         FUi->cbPort->setCurrentIndex(0);
 }

@@ -417,7 +417,11 @@ void TMainForm::actConnectExecute()
     TConnectionDialog Dialog(this);
     if (Dialog.exec() != QDialog::Accepted)
         return;
-    const QString Port = Dialog.Port();
+    ConnectTo(Dialog.Port());
+}
+
+void TMainForm::ConnectTo(const QString& Port)
+{
     struct TConnecting
     {
         bool& Flag;

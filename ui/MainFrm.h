@@ -44,6 +44,8 @@ public:
     QActionGroup* aclCommon = nullptr;
 
     void actConnectExecute();
+    // Connects as the dialog's OK does; a failure is shown, not thrown.
+    void ConnectTo(const QString& Port);
     void actReadExecute();
     void actWriteExecute();
     void actEditNameExecute();

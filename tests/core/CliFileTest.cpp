@@ -7,6 +7,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 namespace {
@@ -195,11 +197,31 @@ TEST_F(CliFiles, EveryCommandHasHelpAndBadArgumentsExitWithStatus2)
 
 TEST_F(CliFiles, PortsListsTheExtraPortsAfterTheAttachedReaders)
 {
-    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-    Env.insert("DORVIK_EXTRA_PORTS", "/dev/pts/91:/dev/pts/92");
-    const CliRun R = RunCli({"ports"}, Env);
-    ASSERT_EQ(R.Status, 0) << R.Err.toStdString();
-    EXPECT_TRUE(R.Out.endsWith("/dev/pts/91\n/dev/pts/92\n")) << R.Out.toStdString();
+    const struct
+    {
+        const char* Extra;
+        const char* Settings;
+        const char* Listed;
+    } Cases[] = {
+        {"/dev/pts/91:/dev/pts/92", "", "/dev/pts/91\n/dev/pts/92\n"},
+        {"tcp://door-1:3001:/dev/pts/9:rfc2217://[::1]:3002:ttyUSB7", "",
+         "tcp://door-1:3001\tnetwork\n/dev/pts/9\nrfc2217://[::1]:3002\tnetwork\nttyUSB7\n"},
+        {"tcp://a:1", "[readers]\nnetwork=rfc2217://b:2, tcp://a:1\n", "tcp://a:1\tnetwork\nrfc2217://b:2\tnetwork\n"},
+    };
+    for (const auto& C : Cases) {
+        QTemporaryDir Config;
+        QDir().mkpath(Config.filePath("Dorvik"));
+        QFile Settings(Config.filePath("Dorvik/Dorvik.conf"));
+        ASSERT_TRUE(Settings.open(QIODevice::WriteOnly));
+        Settings.write(C.Settings);
+        Settings.close();
+        QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+        Env.insert("DORVIK_EXTRA_PORTS", C.Extra);
+        Env.insert("XDG_CONFIG_HOME", Config.path());
+        const CliRun R = RunCli({"ports"}, Env);
+        ASSERT_EQ(R.Status, 0) << R.Err.toStdString();
+        EXPECT_TRUE(R.Out.endsWith(C.Listed)) << C.Extra << ": " << R.Out.toStdString();
+    }
 }
 
 } // namespace

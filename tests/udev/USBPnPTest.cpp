@@ -112,16 +112,17 @@ TEST_F(USBPnPTest, RaisesOnChangeWhenNothingMatches)
 
 TEST_F(USBPnPTest, AppendsExtraPortsWhateverTheHardwareId)
 {
-    ScopedEnv Extra("DORVIK_EXTRA_PORTS", "/dev/pts/4::ttyV0");
+    // A network address holds ':' itself and stays whole.
+    ScopedEnv Extra("DORVIK_EXTRA_PORTS", "/dev/pts/4::rfc2217://door-1:3001:ttyV0:tcp://[fe80::1]:7");
     Mock->Plug("1-1", "ttyUSB0");
     TUSBPnP* PnP = Discovery();
 
     PnP->Refresh();
-    EXPECT_EQ(PnP->Ports(), QStringList({"ttyUSB0", "/dev/pts/4", "ttyV0"}));
+    EXPECT_EQ(PnP->Ports(), QStringList({"ttyUSB0", "/dev/pts/4", "rfc2217://door-1:3001", "ttyV0", "tcp://[fe80::1]:7"}));
 
     PnP->SetHardwareId(QString());
     PnP->Refresh();
-    EXPECT_EQ(PnP->Ports(), QStringList({"/dev/pts/4", "ttyV0"}));
+    EXPECT_EQ(PnP->Ports(), QStringList({"/dev/pts/4", "rfc2217://door-1:3001", "ttyV0", "tcp://[fe80::1]:7"}));
 }
 
 TEST_F(USBPnPTest, UnreadableIdsEndRefreshWithoutOnChange)

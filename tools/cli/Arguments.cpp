@@ -13,7 +13,7 @@ constexpr double LongestTimeoutSeconds = 3600;
 
 Arguments::Arguments(const QString& Command, const QStringList& Args,
                      const std::vector<OptionInfo>& Options, const QStringList& PositionalNames,
-                     int MinPositional)
+                     int MinPositional, bool LastRepeats)
 {
     FParser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
     for (const OptionInfo& Option : Options)
@@ -26,7 +26,7 @@ Arguments::Arguments(const QString& Command, const QStringList& Args,
     const QStringList Given = FParser.positionalArguments();
     if (Given.size() < MinPositional)
         throw UsageError(Format("missing %s", PositionalNames.value(Given.size()).toUtf8().constData()));
-    if (Given.size() > PositionalNames.size())
+    if (!LastRepeats && Given.size() > PositionalNames.size())
         throw UsageError(Format("unexpected argument '%s'", Given.value(PositionalNames.size()).toUtf8().constData()));
 }
 
@@ -48,6 +48,16 @@ int Arguments::TimeoutMs() const
         throw UsageError(Format("invalid time-out '%s': give seconds, above 0 and up to %g",
                                 Text.toUtf8().constData(), LongestTimeoutSeconds));
     return std::max(1, int(std::lround(Seconds * 1000)));
+}
+
+bool Arguments::FormatIsJson() const
+{
+    const QString Name = FParser.value(QStringLiteral("format"));
+    if (Name.isEmpty() || Name == u"table")
+        return false;
+    if (Name == u"json")
+        return true;
+    throw UsageError(Format("unknown format '%s': use table or json", Name.toUtf8().constData()));
 }
 
 OptionInfo TimeoutOption() { return {{QStringLiteral("timeout")}, QStringLiteral("SECONDS")}; }

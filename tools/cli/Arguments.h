@@ -24,24 +24,29 @@ struct OptionInfo
 };
 
 // One subcommand's arguments: its options and between MinPositional and the number of
-// PositionalNames plain arguments. Raises UsageError for anything else; --help is always known.
+// PositionalNames plain arguments (any number from there when LastRepeats). Raises UsageError
+// for anything else; --help is always known.
 class Arguments
 {
 public:
     Arguments(const QString& Command, const QStringList& Args, const std::vector<OptionInfo>& Options,
-              const QStringList& PositionalNames, int MinPositional);
+              const QStringList& PositionalNames, int MinPositional, bool LastRepeats = false);
 
     bool Help() const { return FParser.isSet(QStringLiteral("help")); }
     bool IsSet(const QString& Name) const { return FParser.isSet(Name); }
     QString Value(const QString& Name) const { return FParser.value(Name); }
     // The plain argument at Index, empty when it was not given.
     QString Positional(int Index) const { return FParser.positionalArguments().value(Index); }
+    QStringList Positionals() const { return FParser.positionalArguments(); }
 
     // A value that must be given: raises UsageError naming the option when it is not.
     QString Required(const QString& Name) const;
 
     // --timeout SECONDS, in milliseconds; 5 s when not given.
     int TimeoutMs() const;
+
+    // --format table|json: whether json was asked for; table when not given.
+    bool FormatIsJson() const;
 
 private:
     QCommandLineParser FParser;

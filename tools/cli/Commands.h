@@ -13,5 +13,7 @@ int RunDoor(const QStringList& Args);
 int RunShow(const QStringList& Args);
 int RunImport(const QStringList& Args);
 int RunExport(const QStringList& Args);
+int RunSync(const QStringList& Args);
+int RunDiff(const QStringList& Args);
 
 } // namespace cli

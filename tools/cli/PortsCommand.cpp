@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Console.h"
 
+#include "discovery/ExtraPorts.h"
 #include "discovery/ReaderIds.h"
 #include "discovery/USB.h"
 
@@ -14,7 +15,9 @@ const char PortsHelp[] =
     "\n"
     "Lists the serial ports of the attached readers, one per line, as the connection\n"
     "dialog offers them: USB devices with the reader's hardware id, then the ports\n"
-    "named in DORVIK_EXTRA_PORTS (separated by ':').\n";
+    "named in DORVIK_EXTRA_PORTS (separated by ':'), then the network readers of the\n"
+    "settings list readers/network. A network reader (tcp://HOST:PORT or\n"
+    "rfc2217://HOST:PORT) is followed by a tab and the word \"network\".\n";
 
 } // namespace
 
@@ -29,7 +32,7 @@ int RunPorts(const QStringList& Args)
     Discovery.SetHardwareId(QString::fromLatin1(ReaderHardwareId));
     Discovery.Refresh();
     for (const QString& Port : Discovery.Ports())
-        Print(Port + u'\n');
+        Print(Port + (IsNetworkPort(Port) ? QStringLiteral("\tnetwork\n") : QStringLiteral("\n")));
     return 0;
 }
 

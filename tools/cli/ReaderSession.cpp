@@ -2,6 +2,7 @@
 
 #include "Console.h"
 
+#include "discovery/ExtraPorts.h"
 #include "reader/CPort.h"
 
 #include <cstring>
@@ -59,7 +60,9 @@ void ReaderSession::Connect()
     } catch (const EComPort& E) {
         // The system's reason first: it is what a person can act on.
         const QString What = QString::fromUtf8(E.what());
-        const QString Text = E.WinCode() > 0
+        // A network reader's message names the host already.
+        const QString Text = IsNetworkPort(FPort) ? What
+            : E.WinCode() > 0
             ? QStringLiteral("Cannot open port %1: %2 (%3)").arg(FPort, QString::fromLocal8Bit(std::strerror(E.WinCode())), What)
             : QStringLiteral("Cannot open port %1: %2").arg(FPort, What);
         throw Exception(Text.toStdString());

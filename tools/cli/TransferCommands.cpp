@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "ReaderSession.h"
+#include "Verify.h"
 
 #include "cards/CardDatabaseFile.h"
 
@@ -31,41 +32,6 @@ const char WriteHelp[] =
     "\n"
     "  --verify           read the database back and compare cards, order and master\n"
     "  --timeout SECONDS  give up when the reader is silent this long (default 5)\n";
-
-using CardValues = std::vector<uint32_t>;
-
-CardValues ValuesOf(const TRfidTags& Tags)
-{
-    CardValues Values;
-    for (int I = 0; I < Tags.Count(); ++I)
-        Values.push_back(Tags.Items(I).CardValue());
-    return Values;
-}
-
-void CheckFits(const TRfidTags& Tags)
-{
-    if (Tags.Count() > TDorvik::TagLimit)
-        throw Exception(Format("Too many cards (%d/%d). Please remove %d cards.", Tags.Count(),
-                               TDorvik::TagLimit, Tags.Count() - TDorvik::TagLimit));
-}
-
-// What the reader holds now against what was written: same cards (by value), same order, same
-// master index as far as a byte carries it.
-void Verify(const CardValues& Written, uint8_t WrittenMaster, const TDorvik& Reader)
-{
-    const CardValues Held = ValuesOf(Reader.Tags());
-    if (Held.size() != Written.size())
-        throw Exception(Format("Verify failed: the reader holds %zu cards, %zu were written", Held.size(),
-                               Written.size()));
-    for (size_t I = 0; I < Held.size(); ++I) {
-        if (Held[I] != Written[I])
-            throw Exception(Format("Verify failed: card %zu is %u on the reader, %u was written", I + 1,
-                                   Held[I], Written[I]));
-    }
-    if (Reader.Master() != WrittenMaster)
-        throw Exception(Format("Verify failed: the reader's master index is %u, %u was written",
-                               unsigned(Reader.Master()), unsigned(WrittenMaster)));
-}
 
 } // namespace
 

@@ -18,6 +18,10 @@ const char Usage[] =
     "  read PORT -o FILE.tdb [-n NAMES.tdb]\n"
     "                                     read the reader's database into a file\n"
     "  write PORT FILE.tdb [--verify]     write a file's cards to the reader\n"
+    "  sync FILE.tdb PORT... [--format table|json]\n"
+    "                                     write a file's cards to many readers at once\n"
+    "  diff PORT FILE.tdb [--format table|json]\n"
+    "                                     compare a reader's cards with a file's\n"
     "  door PORT [--mode MODE] [--delay SECONDS]\n"
     "                                     show or set the door settings\n"
     "  show FILE.tdb [--format table|csv|json]\n"
@@ -26,7 +30,8 @@ const char Usage[] =
     "  export FILE.tdb -o FILE.csv        write a file's cards as CSV\n"
     "\n"
     "Commands that talk to the reader take --timeout SECONDS (default 5). PORT is a\n"
-    "device name such as ttyUSB0 or a path such as /dev/pts/3.\n"
+    "device name such as ttyUSB0, a path such as /dev/pts/3, or a reader on the\n"
+    "network: tcp://HOST:PORT or rfc2217://HOST:PORT.\n"
     "Run 'dorvik-cli COMMAND --help' for a command's options.\n"
     "\n"
     "Exit status: 0 on success, 1 when the command failed, 2 for bad arguments.\n";
@@ -39,7 +44,8 @@ struct Command
 
 const Command Commands[] = {
     {"ports", cli::RunPorts}, {"read", cli::RunRead},     {"write", cli::RunWrite},   {"door", cli::RunDoor},
-    {"show", cli::RunShow},   {"import", cli::RunImport}, {"export", cli::RunExport},
+    {"show", cli::RunShow},   {"import", cli::RunImport}, {"export", cli::RunExport}, {"sync", cli::RunSync},
+    {"diff", cli::RunDiff},
 };
 
 const Command* CommandNamed(const QString& Name)

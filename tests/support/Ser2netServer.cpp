@@ -1,0 +1,101 @@
+#include "support/Ser2netServer.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace {
+
+bool ListensOn(int Port)
+{
+    QFile Table(QStringLiteral("/proc/net/tcp"));
+    if (!Table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray Local = QStringLiteral("0100007F:%1").arg(Port, 4, 16, QChar('0')).toUpper().toLatin1();
+    for (const QByteArray& Line : Table.readAll().split('\n')) {
+        const QList<QByteArray> Fields = Line.simplified().split(' ');
+        if (Fields.size() > 3 && Fields[1] == Local && Fields[3] == "0A")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QString Ser2netServer::Program()
+{
+    QString Found = QStandardPaths::findExecutable(QStringLiteral("ser2net"));
+    if (Found.isEmpty())
+        Found = QStandardPaths::findExecutable(QStringLiteral("ser2net"), {"/usr/sbin", "/usr/local/sbin", "/sbin"});
+    return Found;
+}
+
+int Ser2netServer::FreePort()
+{
+    const int S = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t Size = sizeof A;
+    int Port = 0;
+    if (::bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0 &&
+        ::getsockname(S, reinterpret_cast<sockaddr*>(&A), &Size) == 0)
+        Port = ntohs(A.sin_port);
+    ::close(S);
+    return Port;
+}
+
+Ser2netServer::Ser2netServer(const QString& Device, bool Rfc2217, int Baud) : FRfc2217(Rfc2217)
+{
+    FPort = FreePort();
+    const QString Config = FDir.filePath(QStringLiteral("ser2net.yaml"));
+    QFile File(Config);
+    if (!File.open(QIODevice::WriteOnly))
+        return;
+    File.write(QStringLiteral("connection: &reader\n"
+                              "  accepter: %1tcp,127.0.0.1,%2\n"
+                              "  connector: serialdev,%3,%4n81,local\n"
+                              "  options:\n"
+                              "    kickolduser: true\n")
+                   .arg(Rfc2217 ? "telnet(rfc2217)," : "")
+                   .arg(FPort)
+                   .arg(Device)
+                   .arg(Baud)
+                   .toUtf8());
+    File.close();
+    FProcess.setProcessChannelMode(QProcess::MergedChannels);
+    FProcess.start(Program(), {"-n", "-u", "-c", Config, "-P", FDir.filePath(QStringLiteral("pid"))});
+    if (!FProcess.waitForStarted(5000))
+        return;
+    for (int Try = 0; Try < 500 && FProcess.state() == QProcess::Running; ++Try) {
+        if ((FListening = ListensOn(FPort)))
+            return;
+        QThread::msleep(10);
+    }
+}
+
+Ser2netServer::~Ser2netServer() { Kill(); }
+
+QString Ser2netServer::Url() const
+{
+    return QStringLiteral("%1://127.0.0.1:%2").arg(FRfc2217 ? "rfc2217" : "tcp").arg(FPort);
+}
+
+QString Ser2netServer::Output()
+{
+    return QString::fromLocal8Bit(FProcess.readAll());
+}
+
+void Ser2netServer::Kill()
+{
+    if (FProcess.state() == QProcess::NotRunning)
+        return;
+    FProcess.kill();
+    FProcess.waitForFinished(5000);
+}

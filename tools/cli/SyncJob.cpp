@@ -1,0 +1,103 @@
+#include "SyncJob.h"
+
+#include "Verify.h"
+
+#include "reader/CPort.h"
+
+namespace cli {
+
+SyncJob::SyncJob(const QString& Port, const TRfidTags& Tags, uint32_t Master, int TimeoutMs, std::function<void()> Done)
+    : FTimeoutMs(TimeoutMs), FDone(std::move(Done))
+{
+    FResult.Port = Port;
+    FReader.SetPort(Port);
+    for (int I = 0; I < Tags.Count(); ++I) {
+        TRfidTag& Card = FReader.Tags().Add();
+        Card.AssignBytes(Tags.Items(I));
+        Card.Name = Tags.Items(I).Name;
+    }
+    FReader.SetMaster(Master);
+    FWritten = ValuesOf(FReader.Tags());
+    FWrittenMaster = uint8_t(Master & 0xFF);
+    FReader.SetStallTimeout(TimeoutMs);
+    FReader.OnTransferStalled = [this](QObject*) {
+        End(false, QStringLiteral("no answer within %1 s").arg(FTimeoutMs / 1000.0));
+    };
+    FReader.OnDisconnect = [this](QObject*) { End(false, QStringLiteral("the reader hung up")); };
+    FReader.OnEndUpdate = [this](QObject*) { Written(); };
+}
+
+SyncJob::~SyncJob()
+{
+    FReader.OnDisconnect = nullptr;
+    FReader.OnEndUpdate = nullptr;
+    FReader.OnTransferEnd = nullptr;
+}
+
+void SyncJob::Start()
+{
+    FClock.start();
+    try {
+        FReader.Connect();
+        FReader.WriteDatabase();
+    } catch (const std::exception& E) {
+        End(false, QString::fromUtf8(E.what()));
+    }
+}
+
+// The reader's frame 9 arrives inside the component's handler: the read back starts once it
+// has returned.
+void SyncJob::Written()
+{
+    QMetaObject::invokeMethod(this, [this] { ReadBack(); }, Qt::QueuedConnection);
+}
+
+void SyncJob::ReadBack()
+{
+    if (FFinished)
+        return;
+    FReader.OnTransferEnd = [this](QObject*) {
+        QMetaObject::invokeMethod(this, [this] {
+            if (FFinished)
+                return;
+            try {
+                Verify(FWritten, FWrittenMaster, FReader);
+                End(true);
+            } catch (const std::exception& E) {
+                End(false, QString::fromUtf8(E.what()));
+            }
+        }, Qt::QueuedConnection);
+    };
+    try {
+        FReader.ReadDatabase();
+    } catch (const std::exception& E) {
+        End(false, QString::fromUtf8(E.what()));
+    }
+}
+
+void SyncJob::End(bool Ok, const QString& Message)
+{
+    if (FFinished)
+        return;
+    FFinished = true;
+    FResult.Ok = Ok;
+    FResult.Message = Message;
+    FResult.Seconds = FClock.isValid() ? FClock.elapsed() / 1000.0 : 0;
+    FResult.Cards = FReader.Tags().Count();
+    FResult.Master = FReader.Master();
+    FReader.OnDisconnect = nullptr;
+    FReader.SetStallTimeout(0);
+    if (FReader.TransferActive())
+        FReader.CancelTransfer();
+    QMetaObject::invokeMethod(this, [this] {
+        try {
+            FReader.Disconnect();
+        } catch (const std::exception&) {
+            // Closing what is already gone: nothing left to tell.
+        }
+        if (FDone)
+            FDone();
+    }, Qt::QueuedConnection);
+}
+
+} // namespace cli
