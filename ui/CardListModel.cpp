@@ -42,6 +42,8 @@ QVariant TCardListModel::data(const QModelIndex& Index, int Role) const
 
 QVariant TCardListModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
 {
+    if (Orientation == Qt::Horizontal && Role == Qt::AccessibleTextRole && Section == colCardNumber)
+        return QStringLiteral("Card number"); // "Cardn\u00B0" reads badly aloud
     if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole)
         return {};
     switch (Section) {

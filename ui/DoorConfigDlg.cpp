@@ -4,6 +4,8 @@
 #include "ui/MessageBoxes.h"
 #include "ui_DoorConfigDlg.h"
 
+#include <QButtonGroup>
+
 namespace {
 
 // The reader keeps the delay in one byte: a longer one would silently wrap around.
@@ -17,6 +19,10 @@ TDoorConfigDialog::TDoorConfigDialog(QWidget* Owner)
     FUi->setupUi(this);
     SetFixedBorder();
     FitToText({FUi->lblBehavior, FUi->lblSeconds});
+    // One group, so the arrow keys move between the three modes.
+    auto* Modes = new QButtonGroup(this);
+    for (QRadioButton* Mode : {FUi->chkLockUnlock, FUi->chkMomentary, FUi->chkUnlockTimed})
+        Modes->addButton(Mode);
     FUi->btnOK->setFocus();
     connect(FUi->btnOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(FUi->btnCancel, &QPushButton::clicked, this, &QDialog::reject);

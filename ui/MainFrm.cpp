@@ -8,6 +8,7 @@
 #include "ui/ConnectFailure.h"
 #include "ui/ConnectionDlg.h"
 #include "ui/DoorConfigDlg.h"
+#include "ui/MainFrmAccess.h"
 #include "ui/MessageBoxes.h"
 #include "ui/NameDlg.h"
 #include "cards/NameText.h"
@@ -61,6 +62,7 @@ TMainForm::TMainForm(QWidget* Parent)
     AttachReaderEvents();
     SetUpCommands();
     SetUpCardList();
+    SetUpMainFormAccess(*this);
     FSwipeDialogOpen = false;
 
     // The enable rules follow the program whenever the event loop is about to wait.
