@@ -1,3 +1,5 @@
+#include "CommandLine.h"
+
 #include "ui/MainFrm.h"
 #include "ui/MessageBoxes.h"
 #include "ui/ProgressFrm.h"
@@ -8,6 +10,8 @@
 
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> Status = AnswerInfoOptions(argc, argv))
+        return *Status;
     QApplication Application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Dorvik"));
     QGuiApplication::setDesktopFileName(QStringLiteral("dorvik"));
