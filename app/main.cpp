@@ -14,7 +14,7 @@ int main(int argc, char** argv)
         return *Status;
     QApplication Application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Dorvik"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("dorvik"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(DORVIK_APP_ID));
     ApplySkin(Application);
     InstallErrorReport();
 

@@ -32,8 +32,9 @@ set(Contents "\n${Contents}")
 foreach(Path
         usr/bin/dorvik usr/bin/dorvik-cli usr/bin/dorvik-virtual-reader
         usr/lib/udev/rules.d/70-dorvik.rules
-        usr/share/applications/dorvik.desktop
-        usr/share/icons/hicolor/scalable/apps/dorvik.svg)
+        usr/share/applications/${APP_ID}.desktop
+        usr/share/icons/hicolor/scalable/apps/${APP_ID}.svg
+        usr/share/metainfo/${APP_ID}.metainfo.xml)
     ExpectMatch("${Contents}" " \\./${Path}\n" "file ${Path}")
 endforeach()
 ExpectMatch("${Contents}" "\n-rwxr-xr-x[^\n]* \\./usr/bin/dorvik\n" "the program is executable")
