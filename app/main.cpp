@@ -1,3 +1,5 @@
+#include "CommandLine.h"
+
 #include "ui/MainFrm.h"
 #include "ui/MessageBoxes.h"
 #include "ui/ProgressFrm.h"
@@ -10,17 +12,16 @@
 
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> Status = AnswerInfoOptions(argc, argv))
+        return *Status;
     QApplication Application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Dorvik"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("dorvik"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(DORVIK_APP_ID));
 
-    // One shortcut per door: dorvik --port rfc2217://door-1:3001
+    // One shortcut per door: dorvik --port rfc2217://door-1:4001. --help and --version were
+    // answered above, before any display was needed.
     QCommandLineParser Options;
-    Options.setApplicationDescription(QStringLiteral("Manages the cards and the door of an RFID card reader."));
-    Options.addHelpOption();
-    const QCommandLineOption Port(QStringLiteral("port"),
-                                  QStringLiteral("Connects at start to the reader on PORT: a device (ttyUSB0, "
-                                                 "/dev/ttyUSB0) or a network address (tcp://HOST:PORT, rfc2217://HOST:PORT)."),
+    const QCommandLineOption Port(QStringLiteral("port"), QStringLiteral("Connects at start to the reader on PORT."),
                                   QStringLiteral("PORT"));
     Options.addOption(Port);
     Options.process(Application);

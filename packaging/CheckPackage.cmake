@@ -1,4 +1,5 @@
-# Builds the Debian package from a finished build into OUT_DIR and checks its fields and files.
+# Builds the Debian package from a finished build into OUT_DIR and checks its fields and files,
+# then lintian (errors and warnings fail unless OVERRIDES accepts them) and hardening-check.
 file(REMOVE_RECURSE ${OUT_DIR})
 execute_process(COMMAND ${CPACK} -G DEB --config ${CONFIG} -B ${OUT_DIR}
     RESULT_VARIABLE Result OUTPUT_VARIABLE Output ERROR_VARIABLE Output)
@@ -32,9 +33,47 @@ set(Contents "\n${Contents}")
 foreach(Path
         usr/bin/dorvik usr/bin/dorvik-cli usr/bin/dorvik-virtual-reader
         usr/lib/udev/rules.d/70-dorvik.rules
-        usr/share/applications/dorvik.desktop
-        usr/share/icons/hicolor/scalable/apps/dorvik.svg)
+        usr/share/applications/${APP_ID}.desktop
+        usr/share/icons/hicolor/scalable/apps/${APP_ID}.svg
+        usr/share/metainfo/${APP_ID}.metainfo.xml
+        usr/share/doc/dorvik-manager/copyright
+        usr/share/doc/dorvik-manager/changelog.gz
+        usr/share/man/man1/dorvik.1.gz
+        usr/share/bash-completion/completions/dorvik-cli)
     ExpectMatch("${Contents}" " \\./${Path}\n" "file ${Path}")
 endforeach()
 ExpectMatch("${Contents}" "\n-rwxr-xr-x[^\n]* \\./usr/bin/dorvik\n" "the program is executable")
+
+# Every accepted lintian tag comes with its reason: a comment right above it.
+file(STRINGS ${OVERRIDES} Lines)
+set(Reason NO)
+foreach(Line IN LISTS Lines)
+    if(Line MATCHES "^#")
+        set(Reason YES)
+    elseif(Line STREQUAL "")
+        set(Reason NO)
+    elseif(NOT Reason)
+        message(FATAL_ERROR "${OVERRIDES}: no reason above '${Line}'")
+    endif()
+endforeach()
+
+if(NOT LINTIAN)
+    message(FATAL_ERROR "lintian not found: install it (scripts/deps)")
+endif()
+execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${Packages}
+    RESULT_VARIABLE Result OUTPUT_VARIABLE Output ERROR_VARIABLE Errors)
+if(NOT Result EQUAL 0)
+    message(FATAL_ERROR "lintian: errors or warnings not in ${OVERRIDES}:\n${Output}${Errors}")
+endif()
+
+if(NOT HARDENING_CHECK)
+    message(FATAL_ERROR "hardening-check not found: install devscripts (scripts/deps)")
+endif()
+execute_process(COMMAND ${DPKG_DEB} -x ${Packages} ${OUT_DIR}/root COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${HARDENING_CHECK} --quiet
+        ${OUT_DIR}/root/usr/bin/dorvik ${OUT_DIR}/root/usr/bin/dorvik-cli ${OUT_DIR}/root/usr/bin/dorvik-virtual-reader
+    RESULT_VARIABLE Result OUTPUT_VARIABLE Output ERROR_VARIABLE Output)
+if(NOT Result EQUAL 0)
+    message(FATAL_ERROR "hardening-check:\n${Output}")
+endif()
 file(REMOVE_RECURSE ${OUT_DIR})

@@ -5,9 +5,6 @@ if(NOT PROJECT_IS_TOP_LEVEL)
     return() # a project that adds this one packages itself
 endif()
 
-set(DORVIK_PACKAGE_MAINTAINER "Dorvik Manager maintainers <dorvik-manager@example.org>" CACHE STRING
-    "The Maintainer field of the Debian package")
-
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME dorvik-manager)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -19,18 +16,22 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "delay, and writes the list back. Card lists are saved to and loaded from files."
     "Includes dorvik-cli for scripted backups and dorvik-virtual-reader, a"
     "simulated reader for trying the program without one.")
-set(CPACK_PACKAGE_CONTACT "${DORVIK_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_CONTACT "${DORVIK_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
 
 # Settings for one generator only (the Debian package's /usr prefix), read when cpack runs.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackOptions.cmake)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${DORVIK_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${DORVIK_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${DORVIK_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The dependencies come from the libraries the programs link (dpkg-shlibdeps, from dpkg-dev).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The post-install script applies the udev rule to a reader already plugged in.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # A source package of the tree, without build folders and the repository.
 set(CPACK_SOURCE_GENERATOR TGZ)

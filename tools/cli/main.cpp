@@ -34,6 +34,10 @@ const char Usage[] =
     "network: tcp://HOST:PORT or rfc2217://HOST:PORT.\n"
     "Run 'dorvik-cli COMMAND --help' for a command's options.\n"
     "\n"
+    "Options:\n"
+    "  -h, --help                         show this text and exit\n"
+    "  -v, --version                      show the version and exit\n"
+    "\n"
     "Exit status: 0 on success, 1 when the command failed, 2 for bad arguments.\n";
 
 struct Command
@@ -72,6 +76,10 @@ int main(int argc, char** argv)
     const QString Name = Args.value(0);
     if (Name == u"--help" || Name == u"-h" || Name == u"help") {
         cli::Print(QString::fromUtf8(Usage));
+        return 0;
+    }
+    if (Name == u"--version" || Name == u"-v") {
+        cli::Print(QStringLiteral("dorvik-cli (Dorvik Manager) " DORVIK_VERSION "\n"));
         return 0;
     }
     const Command* Chosen = CommandNamed(Name);

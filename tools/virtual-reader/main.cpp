@@ -16,6 +16,7 @@ struct Options
     QString SaveFile;
     bool Quiet = false;
     bool Help = false;
+    bool Version = false;
 };
 
 const char Usage[] = "Usage: dorvik-virtual-reader [--quiet] [--save FILE.tdb] [FILE.tdb]\n"
@@ -24,9 +25,11 @@ const char Usage[] = "Usage: dorvik-virtual-reader [--quiet] [--save FILE.tdb] [
                      "\"Port: /dev/pts/N\": connect the manager to that port. The reader starts\n"
                      "with three sample cards, or with the cards of FILE.tdb.\n"
                      "\n"
+                     "Options:\n"
                      "  --save FILE.tdb  save the reader's cards to FILE.tdb on exit\n"
                      "  --quiet          do not show the frames going to and from the reader\n"
-                     "  --help           show this text\n"
+                     "  -h, --help       show this text and exit\n"
+                     "  -v, --version    show the version and exit\n"
                      "\n";
 
 std::optional<Options> ParseOptions(int argc, char** argv)
@@ -36,6 +39,8 @@ std::optional<Options> ParseOptions(int argc, char** argv)
         const char* Arg = argv[I];
         if (!std::strcmp(Arg, "--help") || !std::strcmp(Arg, "-h"))
             Result.Help = true;
+        else if (!std::strcmp(Arg, "--version") || !std::strcmp(Arg, "-v"))
+            Result.Version = true;
         else if (!std::strcmp(Arg, "--quiet"))
             Result.Quiet = true;
         else if (!std::strcmp(Arg, "--save") && I + 1 < argc)
@@ -89,6 +94,10 @@ int Run(const Options& Given, Console& Out)
 int main(int argc, char** argv)
 {
     const std::optional<Options> Given = ParseOptions(argc, argv);
+    if (Given && Given->Version) {
+        std::puts("dorvik-virtual-reader (Dorvik Manager) " DORVIK_VERSION);
+        return 0;
+    }
     if (!Given || Given->Help) {
         std::fputs(Usage, Given ? stdout : stderr);
         std::fputs(Session::Help(), Given ? stdout : stderr);
