@@ -23,7 +23,7 @@ expect() { # <expected, sorted and space-separated> <words...>: completes the la
     fi
 }
 
-expect "door" d
+expect "diff door" d
 expect "write" wr
 expect "--help --version" --
 expect "/dev/pts/77 tcp://door-pc:4002 ttyFAKE7" read ""
