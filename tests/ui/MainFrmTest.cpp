@@ -553,7 +553,7 @@ TEST_F(MainFormTest, TheNameColumnTakesTheWidthTheOthersLeave)
         return Sum;
     };
     EXPECT_EQ(Header->sectionSize(0), 60);
-    EXPECT_EQ(Header->sectionSize(1), 150);
+    EXPECT_GE(Header->sectionSize(1), 150); // wider where the font would cut the longest number
     EXPECT_EQ(Header->sectionSize(3), 50);
     EXPECT_EQ(Filled(), List()->viewport()->width());
     const int Name = Header->sectionSize(2);

@@ -143,6 +143,29 @@ TEST(Skin, EveryTextOfTheStyleSheetStandsOutFromItsBackground)
     EXPECT_GT(Checked, 20);
 }
 
+// A focus rim must be seen (3:1) against the surface it sits on and the one it surrounds.
+TEST(Skin, EveryFocusRimStandsOutFromItsNeighbours)
+{
+    using namespace SkinColours;
+    const struct
+    {
+        const char* Rim;
+        QRgb Colour;
+        std::vector<QRgb> Neighbours;
+    } Rims[] = {
+        {"button", Accent, {Window, Panel, Button}},
+        {"edit, combo box, list", Accent, {Window, Panel, Edit}},
+        {"focused row", Accent, {Edit, ListAlternate}},
+        {"focused selected row", HighlightText, {Highlight}},
+    };
+    const QString Sheet = SkinStyleSheet();
+    EXPECT_TRUE(Sheet.contains("QAbstractItemView::item:focus:selected { border: 1px solid #ffffff; }"));
+    for (const auto& R : Rims)
+        for (QRgb N : R.Neighbours)
+            EXPECT_GE(Contrast(QColor::fromRgb(R.Colour), QColor::fromRgb(N)), 3.0)
+                << R.Rim << " against " << QColor::fromRgb(N).name().toStdString();
+}
+
 TEST(Skin, EveryTextOfThePaletteStandsOutFromItsBackground)
 {
     const QPalette P = SkinPalette();
