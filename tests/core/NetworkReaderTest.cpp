@@ -104,9 +104,10 @@ TEST_P(NetworkReaderTest, AServerKilledMidReadIsAHangUpAndTheListComesBack)
     Reader.Tags().Items(0).Name = "One";
     Reader.SetMaster(0);
     Sim.SetCards(Cards(250));
-    Sim.SetReplyDelay(2ms);
+    Sim.SetReplyDelay(10ms); // the read lasts seconds, slow builds included
     Reader.ReadDatabase();
     ASSERT_TRUE(WaitUntil([&] { return Log.size() > 20; }));
+    ASSERT_TRUE(Reader.ReadActive());
     Server->Kill();
     ASSERT_TRUE(LogHas("disconnect"));
     EXPECT_FALSE(Reader.Connected());
