@@ -315,9 +315,11 @@ void TDorvik::CancelTransfer()
         FMaster = FMasterBeforeRead;
         FSetAside.reset();
     }
-    if (ReadActive()) {
+    // Only a watchdog can end the skip (once the reader has been quiet); without one a given-up
+    // read's tail would swallow every later read.
+    if (ReadActive() && FStallTimeoutMs > 0) {
         FSkipRead = true;
-        WatchTransfer(); // the skip ends once the reader has been quiet this long
+        WatchTransfer();
     }
     FReadRequested = false;
     FReadRunning = false;
@@ -328,8 +330,10 @@ void TDorvik::CancelTransfer()
 void TDorvik::SetStallTimeout(int Milliseconds)
 {
     FStallTimeoutMs = std::max(0, Milliseconds);
-    if (FStallTimeoutMs == 0)
+    if (FStallTimeoutMs == 0) {
         FStallTimer->stop();
+        FSkipRead = false;
+    }
 }
 
 void TDorvik::WatchTransfer()

@@ -218,3 +218,23 @@ TEST_F(DorvikTransferTest, ACardWhoseFrameDidNotGoOutIsSentAgainOnTheNextAcknowl
     ASSERT_TRUE(WaitUntil([&] { return Sim.ReceivedFrames().size() == 3; }));
     EXPECT_EQ(Sim.ReceivedFrames()[2], (sim::Frame{0x42, 0x09, 0x07, 0xFF, 0, 0, 0, 0, 22}));
 }
+
+// A read given up is skipped to its end only while a watchdog can end the skip; with the watchdog
+// off the next read must still arrive.
+TEST_F(DorvikTransferTest, AGivenUpReadDoesNotSwallowTheNextWhenNothingWatches)
+{
+    for (const int Watchdog : {0, 200}) {
+        SCOPED_TRACE(Watchdog);
+        Reader.SetStallTimeout(Watchdog);
+        Sim.SendRaw(Raw("42 05 03 FF 00  42 09 04 FF 00 00 00 00 05"));
+        ASSERT_TRUE(WaitUntil([&] { return Reader.Tags().Count() == 1; }));
+        Reader.CancelTransfer();
+        if (Watchdog > 0)
+            Pump(std::chrono::milliseconds(Watchdog * 2)); // the quiet that ends the skip
+        Sim.SendRaw(Raw("42 05 03 FF 01  42 09 04 FF 00 00 00 00 06  42 09 04 FF 00 00 00 00 07  42 04 05 FF"));
+        ASSERT_TRUE(WaitUntil([&] { return !Reader.TransferActive() && Reader.Tags().Count() == 2; }));
+        EXPECT_EQ(Reader.Master(), 1u);
+        Reader.Tags().Clear();
+        Reader.SetMaster(0);
+    }
+}
