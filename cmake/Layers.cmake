@@ -19,14 +19,21 @@ function(dorvik_layer_directory Dir OutVar)
 endfunction()
 
 # A quoted include is looked up beside the including file before the include path, so
-# "../reader/Dorvik.h" would reach past the layers. Target does not build while a file under Dir
-# includes an absolute path or one that climbs with "..".
+# "../reader/Dorvik.h" would reach past the layers; and Qt's include root, which every Qt module
+# shares, would let <QtWidgets/QWidget> through where <QWidget> is not found. Target does not
+# build while a file under Dir includes an absolute path, one that climbs with "..", or, unless
+# WIDGETS is given, a header of Qt's widget or GUI modules.
 function(dorvik_check_includes Target Dir)
+    cmake_parse_arguments(PARSE_ARGV 2 ARG "WIDGETS" "" "")
+    set(Widgets OFF)
+    if(ARG_WIDGETS)
+        set(Widgets ON)
+    endif()
     file(GLOB_RECURSE Files CONFIGURE_DEPENDS ${Dir}/*.cpp ${Dir}/*.h)
     string(MAKE_C_IDENTIFIER ${Target} Name)
     set(Stamp ${CMAKE_CURRENT_BINARY_DIR}/${Name}_includes.stamp)
     add_custom_command(OUTPUT ${Stamp}
-        COMMAND ${CMAKE_COMMAND} -DDIR=${Dir} -P ${DORVIK_CHECK_INCLUDES}
+        COMMAND ${CMAKE_COMMAND} -DDIR=${Dir} -DWIDGETS=${Widgets} -P ${DORVIK_CHECK_INCLUDES}
         COMMAND ${CMAKE_COMMAND} -E touch ${Stamp}
         DEPENDS ${Files} ${DORVIK_CHECK_INCLUDES}
         COMMENT "Checking the includes of ${Target}"
@@ -36,12 +43,18 @@ function(dorvik_check_includes Target Dir)
 endfunction()
 
 # The library Target of the calling folder: every source and window description in it, new files
-# included at the next build. Link the folders it may include with target_link_libraries.
+# included at the next build. Link the folders it may include with target_link_libraries; only
+# a library marked WIDGETS may use Qt's widgets.
 function(dorvik_folder_library Target)
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "WIDGETS" "" "")
     set(Dir ${CMAKE_CURRENT_SOURCE_DIR})
     file(GLOB Sources CONFIGURE_DEPENDS ${Dir}/*.cpp ${Dir}/*.h ${Dir}/*.ui)
     add_library(${Target} STATIC ${Sources})
     dorvik_layer_directory(${Dir} Layer)
     target_include_directories(${Target} PUBLIC $<BUILD_INTERFACE:${Layer}>)
-    dorvik_check_includes(${Target} ${Dir})
+    if(ARG_WIDGETS)
+        dorvik_check_includes(${Target} ${Dir} WIDGETS)
+    else()
+        dorvik_check_includes(${Target} ${Dir})
+    endif()
 endfunction()
