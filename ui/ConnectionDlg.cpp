@@ -1,7 +1,7 @@
 #include "ui/ConnectionDlg.h"
 
 #include "discovery/ReaderIds.h"
-#include "discovery/USB.h"
+#include "discovery/USBPnP.h"
 #include "ui/Pictures.h"
 #include "ui_ConnectionDlg.h"
 

@@ -1,7 +1,7 @@
 #include "MockUsb.h"
 
 #include "common/Errors.h"
-#include "discovery/USB.h"
+#include "discovery/USBPnP.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 
 #include "discovery/ExtraPorts.h"
 #include "discovery/ReaderIds.h"
-#include "discovery/USB.h"
+#include "discovery/USBPnP.h"
 
 namespace cli {
 

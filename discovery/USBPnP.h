@@ -37,9 +37,10 @@ public:
     // Ports then holds the names found before it and OnChange is not raised.
     void Refresh();
 
-    // Subscribes to (and cancels) the notices of serial devices coming and going.
-    virtual void RegisterNotification();
-    virtual void UnregisterNotification();
+    // Subscribes to (and cancels) the notices of serial devices coming and going. Not virtual:
+    // the constructor and destructor call them, where no override would run.
+    void RegisterNotification();
+    void UnregisterNotification();
 
 protected:
     // Refreshes on a plugged or removed serial device whose hardware id matches.

@@ -1,4 +1,4 @@
-#include "discovery/USB.h"
+#include "discovery/USBPnP.h"
 
 #include "common/Errors.h"
 #include "discovery/ExtraPorts.h"
