@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "common/Events.h"
+#include "reader/ComSettings.h"
 
 #include <QObject>
 #include <QString>
@@ -11,19 +12,7 @@
 #include <functional>
 #include <memory>
 
-enum TBaudRate : uint8_t {
-    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400,
-    br19200, br38400, br56000, br57600, br115200, br128000, br256000
-};
-enum TDataBits : uint8_t { dbFive, dbSix, dbSeven, dbEight };
-enum TStopBits : uint8_t { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
-enum TParityBits : uint8_t { prNone, prOdd, prEven, prMark, prSpace };
-enum TDTRFlowControl : uint8_t { dtrDisable, dtrEnable, dtrHandshake };
-enum TRTSFlowControl : uint8_t { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
-enum TSyncMethod : uint8_t { smThreadSync, smWindowSync, smNone };
-enum TComEvent : uint8_t {
-    evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full
-};
+// ---- events
 
 // A set of line events, one bit per TComEvent ordinal.
 class TComEvents
@@ -45,6 +34,8 @@ private:
     constexpr explicit TComEvents(uint16_t Bits) : FBits(Bits) {}
     uint16_t FBits = 0;
 };
+
+// ---- errors
 
 enum TComExceptions : uint8_t {
     CE_OpenFailed, CE_WriteFailed, CE_ReadFailed, CE_PurgeFailed, CE_SetStateFailed,
@@ -73,8 +64,13 @@ using TRxCharEvent = std::function<void(QObject* Sender, int Count)>;
 
 class TCustomComPort;
 
-// Settings groups: each belongs to one port. Writing a new value applies it to an open device at
-// once; writing the value a field already has makes no call at all.
+// ---- settings groups
+//
+// Each belongs to one port. Writing a new value applies it to an open device at once; writing the
+// value a field already has makes no call at all. Some settings are only stored on this system,
+// so callers may set them as they would elsewhere: each group says which.
+
+// Stored only: Replace, ReplaceChar (the tty driver has no replacement character).
 class TComParity
 {
 public:
@@ -97,6 +93,7 @@ private:
     uint8_t FReplaceChar = 0;
 };
 
+// Stored only: OutDSRFlow, DSRSensitivity, TxContinueOnXoff (termios has no DSR flow control).
 class TComFlowControl
 {
 public:
@@ -137,6 +134,8 @@ private:
     uint8_t FXoffChar = 19;
 };
 
+// Stored only: the three read timeouts (reads never wait here). The write timeouts bound each
+// WriteBytes.
 class TComTimeouts
 {
 public:
@@ -162,6 +161,7 @@ private:
     int32_t FWriteTotalConstant = 1000;
 };
 
+// Stored only: both sizes (the driver's queues have fixed sizes).
 class TComBuffer
 {
 public:
@@ -179,6 +179,8 @@ private:
     int32_t FOutputSize = 1024;
 };
 
+// ---- the port
+
 class TComThread;
 class TComNotices;
 namespace NetDevice { class TLink; }
@@ -194,6 +196,7 @@ public:
     explicit TCustomComPort(QObject* Owner = nullptr);
     ~TCustomComPort() override;
 
+    // -- line (stored only: DiscardNull, EventChar)
     QString Port() const { return FPort; }
     void SetPort(const QString& Value);
     TBaudRate BaudRate() const { return FBaudRate; }
@@ -208,16 +211,25 @@ public:
     void SetDiscardNull(bool Value);
     uint8_t EventChar() const { return FEventChar; }
     void SetEventChar(uint8_t Value);
+    TComParity& Parity() { return FParity; }
+
+    // -- flow control
+    TComFlowControl& FlowControl() { return FFlowControl; }
+
+    // -- timeouts and buffers
+    TComTimeouts& Timeouts() { return FTimeouts; }
+    TComBuffer& Buffer() { return FBuffer; }
+
+    // -- events (stored only: SyncMethod; every event reaches the GUI thread)
     TComEvents Events() const { return FEvents; }
     void SetEvents(TComEvents Value) { FEvents = Value; }
     TSyncMethod SyncMethod() const { return FSyncMethod; }
     void SetSyncMethod(TSyncMethod Value);
+    TNotifyEvent OnAfterOpen;
+    TNotifyEvent OnAfterClose;
+    TRxCharEvent OnRxChar;
 
-    TComParity& Parity() { return FParity; }
-    TComFlowControl& FlowControl() { return FFlowControl; }
-    TComTimeouts& Timeouts() { return FTimeouts; }
-    TComBuffer& Buffer() { return FBuffer; }
-
+    // -- state and data
     void OpenPort();
     void ClosePort();
     bool Connected() const { return FConnected; }
@@ -236,10 +248,6 @@ public:
     // Processor time the event thread has used so far (zero without a thread).
     std::chrono::nanoseconds EventThreadCpuTime() const;
     bool HasEventThread() const { return FThread != nullptr; }
-
-    TNotifyEvent OnAfterOpen;
-    TNotifyEvent OnAfterClose;
-    TRxCharEvent OnRxChar;
 
     // Called by the settings groups when a value changed.
     void ApplyBufferSettings();

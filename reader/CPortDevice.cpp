@@ -49,15 +49,16 @@ tcflag_t CharacterSize(int DataBits)
     }
 }
 
-tcflag_t ParityFlags(int Parity)
+tcflag_t ParityFlags(TParityBits Parity)
 {
     switch (Parity) {
-    case 1: return PARENB | PARODD;
-    case 2: return PARENB;
-    case 3: return PARENB | PARODD | CMSPAR;
-    case 4: return PARENB | CMSPAR;
-    default: return 0;
+    case prOdd: return PARENB | PARODD;
+    case prEven: return PARENB;
+    case prMark: return PARENB | PARODD | CMSPAR;
+    case prSpace: return PARENB | CMSPAR;
+    case prNone: break;
     }
+    return 0;
 }
 
 // Devices without modem lines (pseudo-terminals, some bridges) answer these; not an error.
@@ -135,12 +136,12 @@ int ApplyLine(int Handle, const TLine& Line)
         if (const int Error = SetArbitraryBaud(Handle, Line.Baud))
             return Error;
     }
-    if (Line.Dtr != 2) {
-        if (const int Error = SetModemLine(Handle, TIOCM_DTR, Line.Dtr == 1))
+    if (Line.Dtr != dtrHandshake) {
+        if (const int Error = SetModemLine(Handle, TIOCM_DTR, Line.Dtr == dtrEnable))
             return Error;
     }
-    if (Line.Rts != 2) {
-        if (const int Error = SetModemLine(Handle, TIOCM_RTS, Line.Rts != 0))
+    if (Line.Rts != rtsHandshake) {
+        if (const int Error = SetModemLine(Handle, TIOCM_RTS, Line.Rts != rtsDisable))
             return Error;
     }
     return 0;

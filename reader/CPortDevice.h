@@ -1,5 +1,7 @@
 #pragma once
 
+#include "reader/ComSettings.h"
+
 #include <cstdint>
 
 // The termios platform layer of the serial port. Functions return 0 or a positive errno; none
@@ -10,7 +12,7 @@ struct TLine
 {
     int32_t Baud = 9600;
     int DataBits = 8;        // 5 to 8
-    int Parity = 0;          // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    TParityBits Parity = prNone;
     bool ParityCheck = false;
     bool TwoStopBits = false;
     bool HardwareFlow = false; // CTS/RTS handshake
@@ -18,8 +20,8 @@ struct TLine
     bool XonXoffIn = false;
     uint8_t XonChar = 17;
     uint8_t XoffChar = 19;
-    int Dtr = 0;             // 0 off, 1 on, 2 handshake (left to the driver)
-    int Rts = 0;             // 0 off, 1 on, 2 handshake, 3 toggle (held on)
+    TDTRFlowControl Dtr = dtrDisable; // handshake is left to the driver
+    TRTSFlowControl Rts = rtsDisable; // handshake is left to the driver, toggle holds it on
 };
 
 // Opens a tty for exclusive non-blocking use; on success Handle is the descriptor.

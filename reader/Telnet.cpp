@@ -40,13 +40,13 @@ std::string LineRequests(const ComDevice::TLine& Line)
     static constexpr uint8_t ParityCodes[] = {1, 2, 3, 4, 5}; // none, odd, even, mark, space
     std::string Out = Request(SetBaudRate, {uint8_t(B >> 24), uint8_t(B >> 16), uint8_t(B >> 8), uint8_t(B)});
     Out += Request(SetDataSize, {uint8_t(Line.DataBits)});
-    Out += Request(SetParity, {ParityCodes[Line.Parity >= 0 && Line.Parity <= 4 ? Line.Parity : 0]});
+    Out += Request(SetParity, {ParityCodes[Line.Parity <= prSpace ? Line.Parity : prNone]});
     Out += Request(SetStopSize, {uint8_t(Line.TwoStopBits ? 2 : 1)});
     Out += Request(SetControl, {uint8_t(Line.HardwareFlow ? 3 : Line.XonXoffOut ? 2 : 1)});
-    if (Line.Dtr != 2)
-        Out += Request(SetControl, {uint8_t(Line.Dtr == 1 ? 8 : 9)});
-    if (Line.Rts != 2)
-        Out += Request(SetControl, {uint8_t(Line.Rts != 0 ? 11 : 12)});
+    if (Line.Dtr != dtrHandshake)
+        Out += Request(SetControl, {uint8_t(Line.Dtr == dtrEnable ? 8 : 9)});
+    if (Line.Rts != rtsHandshake)
+        Out += Request(SetControl, {uint8_t(Line.Rts != rtsDisable ? 11 : 12)});
     return Out;
 }
 

@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 
+#include <memory>
+
 // The file dialog for card database files. Saving into a folder that does not exist is refused
 // here, as the dialog refuses a missing file when loading, so the user can correct it at once.
 class TCardFileDialog : public QFileDialog
@@ -14,3 +16,6 @@ public:
 protected:
     void accept() override;
 };
+
+// The dialog that Save and Load open for card database files, in the current folder.
+std::unique_ptr<QFileDialog> CardDatabaseDialog(QWidget* Parent, const QString& Title);

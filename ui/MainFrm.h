@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cards/RfidTags.h"
+#include "ui/UnsavedChanges.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -14,7 +15,6 @@ class TMainForm;
 }
 class QAction;
 class QActionGroup;
-class QFileDialog;
 class QMessageBox;
 class TCardListModel;
 class TDorvik;
@@ -43,9 +43,16 @@ public:
 
     QActionGroup* aclCommon = nullptr;
 
-    void actConnectExecute();
     // Connects as the dialog's OK does; a failure is shown, not thrown.
     void ConnectTo(const QString& Port);
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private slots:
+    void actConnectExecute();
     void actReadExecute();
     void actWriteExecute();
     void actEditNameExecute();
@@ -55,11 +62,6 @@ public:
     void actDeleteExecute();
     void actClearExecute();
     void actDoorConfigExecute();
-
-protected:
-    void showEvent(QShowEvent* Event) override;
-    void closeEvent(QCloseEvent* Event) override;
-    bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
     void AttachReaderEvents();
@@ -71,6 +73,8 @@ private:
     void CardReaderTransferBegin(QObject* Sender);
     void CardReaderTransferEnd(QObject* Sender);
     void CardReaderCardSwipe(QObject* Sender, TRfidTag& Tag);
+    void ShowSwipedCard(const TRfidTag& Tag);
+    void OfferSwipedCard(const TRfidTag& Tag);
     void CardReaderBeginUpdate(QObject* Sender);
     void CardReaderUpdateProgress(QObject* Sender);
     void CardReaderEndUpdate(QObject* Sender);
@@ -80,13 +84,10 @@ private:
     bool StillConnected() const;
     bool SaveToFile();
 
-    // What the card list holds that is in no file; names are in the reader neither.
-    enum class TChange { Names, Cards, Everything };
-    void MarkChanged(TChange What);
-    void MarkSaved(TChange What);
-    bool HasUnsavedChanges() const;
+    // Each also marks the window's title while changes are unsaved.
+    void MarkChanged(TUnsavedChanges::TPart What);
+    void MarkSaved(TUnsavedChanges::TPart What);
     bool MayDropChanges();
-    void UpdateTitle();
 
     int SelectedRow() const;
     void SelectRow(int Row);
@@ -96,12 +97,11 @@ private:
     void HideProgress();
     void FitNameColumn(int ViewWidth);
     void FitOuterSize();
-    std::unique_ptr<QFileDialog> CardDatabaseDialog(const QString& Title);
 
     std::unique_ptr<Ui::TMainForm> FUi;
     TDorvik* FCardReader = nullptr; // owned as a child
     TCardListModel* FModel = nullptr;
-    QPointer<TProgressForm> ProgressForm;
+    QPointer<TProgressForm> FProgressForm;
     bool FSwipeDialogOpen = false;
     bool FClosing = false;
     bool FConnecting = false;
@@ -109,6 +109,5 @@ private:
     bool FCentred = false;
     QString FBaseTitle;
     QString FFileName; // the file last saved or loaded
-    bool FNamesUnsaved = false;
-    bool FCardsUnsaved = false;
+    TUnsavedChanges FChanges;
 };
