@@ -2,10 +2,9 @@
 
 #include "Console.h"
 
+#include "common/SystemError.h"
 #include "discovery/ExtraPorts.h"
 #include "reader/CPort.h"
-
-#include <cstring>
 
 namespace cli {
 
@@ -63,7 +62,7 @@ void ReaderSession::Connect()
         // A network reader's message names the host already.
         const QString Text = IsNetworkPort(FPort) ? What
             : E.WinCode() > 0
-            ? QStringLiteral("Cannot open port %1: %2 (%3)").arg(FPort, QString::fromLocal8Bit(std::strerror(E.WinCode())), What)
+            ? QStringLiteral("Cannot open port %1: %2 (%3)").arg(FPort, QString::fromLocal8Bit(ErrnoText(E.WinCode())), What)
             : QStringLiteral("Cannot open port %1: %2").arg(FPort, What);
         throw Exception(Text.toStdString());
     }
