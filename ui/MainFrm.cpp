@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "reader/Dorvik.h"
+#include "reader/Protocol.h"
 #include "ui/CardFileDialog.h"
 #include "ui/CardListModel.h"
 #include "ui/CardSwipeFrm.h"
@@ -30,7 +31,6 @@
 
 namespace {
 
-constexpr int WriteLimit = 250;
 const char CardDatabaseFilter[] = "Dorvik Card Database (*.tdb)|*.tdb|All files (*.*)|*.*";
 
 // "Label|pattern|Label|pattern" as the file dialog's name filters. Qt reads the patterns from
@@ -452,9 +452,9 @@ void TMainForm::actReadExecute()
 void TMainForm::actWriteExecute()
 {
     const int Count = FCardReader->Tags().Count();
-    if (Count > WriteLimit) {
+    if (Count > protocol::CardLimit) {
         ShowError(this, QString::fromStdString(Format("Too many cards (%d/%d). Please remove %d cards.", Count,
-                                                      WriteLimit, Count - WriteLimit)));
+                                                      protocol::CardLimit, Count - protocol::CardLimit)));
         return;
     }
     if (AskOkCancel(this, QStringLiteral("Do you want to send this database to your card reader?"

@@ -5,15 +5,9 @@
 #include "common/SystemError.h"
 #include "discovery/ExtraPorts.h"
 #include "reader/CPort.h"
+#include "reader/Protocol.h"
 
 namespace cli {
-
-namespace {
-
-constexpr uint8_t CodeCard = 4;
-constexpr uint8_t CodeDoorConfig = 10;
-
-} // namespace
 
 ReaderSession::ReaderSession(const QString& Port, int TimeoutMs)
     : FPort(Port), FTimeoutMs(TimeoutMs), FProgress(StderrIsTerminal())
@@ -149,11 +143,11 @@ void ReaderSession::FrameReceived(const TPacket& Packet)
     // Any frame shows the reader is alive; silence counts from the last one.
     if (FWatchdog.isActive())
         FWatchdog.start(FTimeoutMs);
-    if (Packet.Code() == CodeCard && FAwaited == Awaited::TransferEnd)
+    if (Packet.Code() == protocol::fcCard && FAwaited == Awaited::TransferEnd)
         FProgress.Step(++FCardsSeen);
     // The component takes the settings from the frame right after this event, before the loop
     // gets to see that it should stop.
-    if (Packet.Code() == CodeDoorConfig)
+    if (Packet.Code() == protocol::fcDoorConfig)
         Arrived(Awaited::DoorConfig);
 }
 
