@@ -219,6 +219,7 @@ void TDorvik::ProcessPacket(TPacket& Packet)
     case fcDoorConfig:
         FDoorMode = TDoorMode(Packet.Payload(0));
         FDoorDelay = Packet.Payload(1);
+        Fire(OnDoorConfig, this);
         break;
     default:
         throw Exception("Unknown command");

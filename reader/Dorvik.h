@@ -56,6 +56,8 @@ public:
     TNotifyEvent OnBeginUpdate;
     TNotifyEvent OnUpdateProgress;
     TNotifyEvent OnEndUpdate;
+    // The reader's door settings have arrived: DoorMode and DoorDelay hold them.
+    TNotifyEvent OnDoorConfig;
 
     void Connect();
     void Disconnect();
