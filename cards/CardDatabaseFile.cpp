@@ -1,6 +1,7 @@
 #include "cards/CardDatabaseFile.h"
 
 #include "common/Errors.h"
+#include "common/SystemError.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,7 +77,7 @@ void ReadRecord(QIODevice& Stream, TRfidTag& Tag)
     Tag.Name = ReadExactly(Stream, NameLength);
 }
 
-QString SystemText(int Error) { return QString::fromLocal8Bit(std::strerror(Error)); }
+QString SystemText(int Error) { return QString::fromLocal8Bit(ErrnoText(Error)); }
 
 QString FullPath(const QString& FileName)
 {

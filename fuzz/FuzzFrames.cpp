@@ -7,6 +7,7 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "reader/Dorvik.h"
+#include "reader/Protocol.h"
 #include "sim/SimPty.h"
 
 #include <QCoreApplication>
@@ -31,8 +32,10 @@ constexpr int StuckAfterMs = 10000;
 
 bool IsKnownCode(uint8_t Code)
 {
+    using namespace protocol;
     switch (Code) {
-    case 1: case 3: case 4: case 5: case 6: case 8: case 9: case 10:
+    case fcCardSwipe: case fcTransferBegin: case fcCard: case fcTransferEnd:
+    case fcBeginUpdate: case fcUpdateProgress: case fcEndUpdate: case fcDoorConfig:
         return true;
     default:
         return false;
@@ -228,10 +231,10 @@ void CheckFramesHandled(const std::vector<Frame>& Expected)
     for (const Frame& F : Expected) {
         const auto Payload = [&F](size_t I) { return 4 + I < F.size() ? F[4 + I] : uint8_t(0); };
         Unknown += IsKnownCode(F[2]) ? 0 : 1;
-        Swipes += F[2] == 1 ? 1 : 0;
-        if (F[2] == 3)
+        Swipes += F[2] == protocol::fcCardSwipe ? 1 : 0;
+        if (F[2] == protocol::fcTransferBegin)
             Master = Payload(0);
-        if (F[2] == 4) // identity is bytes 1 to 4
+        if (F[2] == protocol::fcCard) // identity is bytes 1 to 4
             Cards.insert(uint32_t(Payload(1)) << 24 | uint32_t(Payload(2)) << 16 |
                          uint32_t(Payload(3)) << 8 | Payload(4));
     }

@@ -1,5 +1,7 @@
 #include "reader/CPortSocket.h"
 
+#include "common/SystemError.h"
+
 #include "reader/Telnet.h"
 
 #include <fcntl.h>
@@ -123,7 +125,7 @@ std::unique_ptr<TLink> TLink::Open(const std::string& Url, std::string& Message)
     Hints.ai_socktype = SOCK_STREAM;
     addrinfo* List = nullptr;
     if (const int Error = getaddrinfo(A.Host.c_str(), A.Port.c_str(), &Hints, &List)) {
-        Message = Where + Lowered(Error == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(Error));
+        Message = Where + Lowered(Error == EAI_SYSTEM ? ErrnoText(errno) : gai_strerror(Error));
         return nullptr;
     }
     const auto Deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
@@ -133,7 +135,7 @@ std::unique_ptr<TLink> TLink::Open(const std::string& Url, std::string& Message)
         Error = ConnectOne(*I, Deadline, Socket);
     freeaddrinfo(List);
     if (Socket < 0) {
-        Message = Where + Lowered(std::strerror(Error));
+        Message = Where + Lowered(ErrnoText(Error));
         return nullptr;
     }
     try {

@@ -8,26 +8,14 @@
 
 #include <algorithm>
 
-namespace {
+using namespace protocol;
 
-enum : uint8_t {
-    CodeCardSwipe = 1,
-    CodeReadDatabase = 2,
-    CodeTransferBegin = 3,
-    CodeCard = 4,
-    CodeTransferEnd = 5,
-    CodeBeginUpdate = 6,
-    CodeUpdateCard = 7,
-    CodeUpdateProgress = 8,
-    CodeEndUpdate = 9,
-    CodeDoorConfig = 10,
-    CodeReadDoorConfig = 11,
-};
+namespace {
 
 TRfidTag TagFromPayload(const TPacket& Packet)
 {
     TRfidTag Tag;
-    for (int I = 0; I < 5; ++I)
+    for (int I = 0; I < CardLength; ++I)
         Tag.Bytes[size_t(I)] = Packet.Payload(I);
     return Tag;
 }
@@ -121,7 +109,7 @@ void TDorvik::ReportSent(TPacket& Packet)
 
 void TDorvik::ReadDatabase()
 {
-    SendPacket(TPacket::Build(CodeReadDatabase, 4));
+    SendPacket(TPacket::Build(fcReadDatabase, ReadDatabaseLength));
     FReadRequested = true;
     FSkipRead = false;
     WatchTransfer();
@@ -129,18 +117,18 @@ void TDorvik::ReadDatabase()
 
 void TDorvik::WriteDatabase()
 {
-    auto Packet = TPacket::Build(CodeBeginUpdate, 5);
+    auto Packet = TPacket::Build(fcBeginUpdate, BeginUpdateLength);
     Packet->SetPayload(0, uint8_t(FMaster & 0xFF));
     SendPacket(std::move(Packet));
     FWriteRequested = true;
     WatchTransfer();
 }
 
-void TDorvik::ReadDoorConfig() { SendPacket(TPacket::Build(CodeReadDoorConfig, 4)); }
+void TDorvik::ReadDoorConfig() { SendPacket(TPacket::Build(fcReadDoorConfig, ReadDoorConfigLength)); }
 
 void TDorvik::WriteDoorConfig(TDoorMode Mode, uint8_t Delay)
 {
-    auto Packet = TPacket::Build(CodeDoorConfig, 6);
+    auto Packet = TPacket::Build(fcDoorConfig, DoorConfigLength);
     Packet->SetPayload(0, uint8_t(Mode));
     Packet->SetPayload(1, Delay);
     SendPacket(std::move(Packet));
@@ -149,15 +137,15 @@ void TDorvik::WriteDoorConfig(TDoorMode Mode, uint8_t Delay)
 void TDorvik::SendNextTag()
 {
     if (FSendIndex < int32_t(FSendCards.size())) {
-        auto Packet = TPacket::Build(CodeUpdateCard, 9);
+        auto Packet = TPacket::Build(fcUpdateCard, UpdateCardLength);
         const auto& Bytes = FSendCards[size_t(FSendIndex)];
-        for (int I = 0; I < 5; ++I)
+        for (int I = 0; I < CardLength; ++I)
             Packet->SetPayload(I, Bytes[size_t(I)]);
         WritePacket(*Packet);
         ++FSendIndex; // only once it went out: a repeated acknowledgement sends it again
         ReportSent(*Packet);
     } else {
-        SendPacket(TPacket::Build(CodeEndUpdate, 4));
+        SendPacket(TPacket::Build(fcEndUpdate, EndUpdateLength));
     }
 }
 
@@ -197,30 +185,30 @@ void TDorvik::ComPortRxChar(int Count)
 void TDorvik::ProcessPacket(TPacket& Packet)
 {
     switch (Packet.Code()) {
-    case CodeCardSwipe: {
+    case fcCardSwipe: {
         TRfidTag Swiped = TagFromPayload(Packet);
         Fire(OnCardSwipe, this, Swiped);
         break;
     }
-    case CodeTransferBegin:
+    case fcTransferBegin:
         TransferBegin(Packet.Payload(0));
         break;
-    case CodeCard:
+    case fcCard:
         AddCard(Packet);
         break;
-    case CodeTransferEnd:
+    case fcTransferEnd:
         TransferEnd();
         break;
-    case CodeBeginUpdate:
+    case fcBeginUpdate:
         BeginUpdate();
         break;
-    case CodeUpdateProgress:
+    case fcUpdateProgress:
         if (FBusy) {
             Fire(OnUpdateProgress, this);
             SendNextTag();
         }
         break;
-    case CodeEndUpdate:
+    case fcEndUpdate:
         if (FBusy) {
             FBusy = false;
             FWriteRequested = false;
@@ -228,9 +216,10 @@ void TDorvik::ProcessPacket(TPacket& Packet)
             Fire(OnEndUpdate, this);
         }
         break;
-    case CodeDoorConfig:
+    case fcDoorConfig:
         FDoorMode = TDoorMode(Packet.Payload(0));
         FDoorDelay = Packet.Payload(1);
+        Fire(OnDoorConfig, this);
         break;
     default:
         throw Exception("Unknown command");

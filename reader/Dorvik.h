@@ -4,6 +4,7 @@
 #include "common/Events.h"
 #include "reader/DoorMode.h"
 #include "reader/Packet.h"
+#include "reader/Protocol.h"
 
 #include <QObject>
 #include <QString>
@@ -26,7 +27,7 @@ class TDorvik : public QObject
 
 public:
     static constexpr int ReadBufferSize = 25600;
-    static constexpr int TagLimit = 250;
+    static constexpr int TagLimit = protocol::CardLimit;
     static constexpr int DefaultStallTimeoutMs = 5000;
 
     explicit TDorvik(QObject* Owner = nullptr);
@@ -55,6 +56,8 @@ public:
     TNotifyEvent OnBeginUpdate;
     TNotifyEvent OnUpdateProgress;
     TNotifyEvent OnEndUpdate;
+    // The reader's door settings have arrived: DoorMode and DoorDelay hold them.
+    TNotifyEvent OnDoorConfig;
 
     void Connect();
     void Disconnect();

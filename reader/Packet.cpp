@@ -10,7 +10,7 @@ std::unique_ptr<TPacket> TPacket::Build(uint8_t Code, uint8_t Length)
     Data[0] = StartByte;
     Data[1] = Length;
     Data[2] = Code;
-    Data[3] = 0xFF;
+    Data[3] = protocol::FrameFiller;
     return Packet;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Errors.h"
+#include "reader/Protocol.h"
 
 #include <array>
 #include <cstdint>
@@ -9,14 +10,14 @@
 
 class QObject;
 
-// One frame: start byte 0x42, total length, command code, 0xFF, payload. The length byte is the
-// only record of how much of the 32-byte buffer belongs to the frame.
+// One frame: start byte, total length, command code, filler, payload (reader/Protocol.h). The
+// length byte is the only record of how much of the 32-byte buffer belongs to the frame.
 class TPacket
 {
 public:
-    static constexpr int BufferSize = 32;
-    static constexpr int MinLength = 4;
-    static constexpr uint8_t StartByte = 0x42;
+    static constexpr int BufferSize = protocol::MaxFrameLength;
+    static constexpr int MinLength = protocol::HeaderLength;
+    static constexpr uint8_t StartByte = protocol::FrameStart;
 
     TPacket() = default;
     TPacket(const TPacket&) = delete;
@@ -32,7 +33,7 @@ public:
     uint8_t Length() const { return FBuffer[1]; }
     uint8_t Code() const { return FBuffer[2]; }
 
-    // A frame as the program sends it: 0x42, length, code, 0xFF; the payload follows.
+    // A frame as the program sends it: start byte, length, code, filler; the payload follows.
     static std::unique_ptr<TPacket> Build(uint8_t Code, uint8_t Length);
 
 private:

@@ -12,7 +12,7 @@ Frame MakeFrame(uint8_t Code, std::initializer_list<uint8_t> Payload)
 
 Frame MakeFrame(uint8_t Code, const uint8_t* Payload, size_t Count)
 {
-    Frame Result{FrameStart, uint8_t(MinFrameLength + Count), Code, 0xFF};
+    Frame Result{FrameStart, uint8_t(MinFrameLength + Count), Code, FrameFiller};
     Result.insert(Result.end(), Payload, Payload + Count);
     return Result;
 }
@@ -58,17 +58,17 @@ namespace {
 const char* CodeName(uint8_t Code)
 {
     switch (Code) {
-    case 1: return "swipe";
-    case 2: return "read";
-    case 3: return "begin";
-    case 4: return "card";
-    case 5: return "end";
-    case 6: return "write";
-    case 7: return "card";
-    case 8: return "ack";
-    case 9: return "done";
-    case 10: return "door";
-    case 11: return "door?";
+    case CodeSwipe: return "swipe";
+    case CodeRead: return "read";
+    case CodeBegin: return "begin";
+    case CodeCard: return "card";
+    case CodeEnd: return "end";
+    case CodeWrite: return "write";
+    case CodeWriteCard: return "card";
+    case CodeAck: return "ack";
+    case CodeDone: return "done";
+    case CodeDoor: return "door";
+    case CodeAskDoor: return "door?";
     default: return "?";
     }
 }

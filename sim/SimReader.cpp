@@ -87,7 +87,7 @@ void SimReader::SetObserver(FrameObserver Observer)
     FObserver = std::move(Observer);
 }
 
-void SimReader::Swipe(const CardBytes& Card) { Enqueue(MakeFrame(1, Card.data(), Card.size()), false); }
+void SimReader::Swipe(const CardBytes& Card) { Enqueue(MakeFrame(CodeSwipe, Card.data(), Card.size()), false); }
 
 void SimReader::SendRaw(const std::vector<uint8_t>& Bytes)
 {

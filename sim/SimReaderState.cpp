@@ -23,17 +23,17 @@ CardBytes PayloadCard(const Frame& F)
 std::vector<Frame> SimReaderState::Answer(const Frame& Received)
 {
     switch (Received[2]) {
-    case 2:
+    case CodeRead:
         return SendDatabase();
-    case 6:
+    case CodeWrite:
         FIncomingMaster = PayloadByte(Received, 0);
         FIncoming.clear();
         FWriting = true;
-        return {MakeFrame(6)};
-    case 7:
+        return {MakeFrame(CodeWrite)};
+    case CodeWriteCard:
         FIncoming.push_back(PayloadCard(Received));
-        return {MakeFrame(8)};
-    case 9:
+        return {MakeFrame(CodeAck)};
+    case CodeDone:
         // Without a frame 6 before it there is nothing to commit, but the program still waits
         // for the echo.
         if (FWriting) {
@@ -42,13 +42,13 @@ std::vector<Frame> SimReaderState::Answer(const Frame& Received)
             FIncoming.clear();
             FWriting = false;
         }
-        return {MakeFrame(9)};
-    case 10:
+        return {MakeFrame(CodeDone)};
+    case CodeDoor:
         DoorMode = PayloadByte(Received, 0);
         DoorDelay = PayloadByte(Received, 1);
         return {};
-    case 11:
-        return {MakeFrame(10, {DoorMode, DoorDelay})};
+    case CodeAskDoor:
+        return {MakeFrame(CodeDoor, {DoorMode, DoorDelay})};
     default:
         return {};
     }
@@ -56,10 +56,10 @@ std::vector<Frame> SimReaderState::Answer(const Frame& Received)
 
 std::vector<Frame> SimReaderState::SendDatabase() const
 {
-    std::vector<Frame> Frames{MakeFrame(3, {Master})};
+    std::vector<Frame> Frames{MakeFrame(CodeBegin, {Master})};
     for (const CardBytes& Card : Cards)
-        Frames.push_back(MakeFrame(4, Card.data(), Card.size()));
-    Frames.push_back(MakeFrame(5));
+        Frames.push_back(MakeFrame(CodeCard, Card.data(), Card.size()));
+    Frames.push_back(MakeFrame(CodeEnd));
     return Frames;
 }
 

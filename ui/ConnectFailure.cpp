@@ -1,9 +1,9 @@
 #include "ui/ConnectFailure.h"
 
+#include "common/SystemError.h"
 #include "reader/CPort.h"
 
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -28,7 +28,7 @@ QString Cause(const std::exception& Error, const QString& Port)
             .arg(Port);
     default:
         return QStringLiteral("%1 (%2).").arg(QString::fromUtf8(Error.what()),
-                                              QString::fromLocal8Bit(std::strerror(PortError->WinCode())));
+                                              QString::fromLocal8Bit(ErrnoText(PortError->WinCode())));
     }
 }
 

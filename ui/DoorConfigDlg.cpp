@@ -1,17 +1,11 @@
 #include "ui/DoorConfigDlg.h"
 
+#include "reader/Protocol.h"
 #include "ui/IntegerText.h"
 #include "ui/MessageBoxes.h"
 #include "ui_DoorConfigDlg.h"
 
 #include <QButtonGroup>
-
-namespace {
-
-// The reader keeps the delay in one byte: a longer one would silently wrap around.
-constexpr int32_t MaxDelay = 255;
-
-} // namespace
 
 TDoorConfigDialog::TDoorConfigDialog(QWidget* Owner)
     : TDialogForm(Owner), FUi(std::make_unique<Ui::TDoorConfigDialog>())
@@ -76,7 +70,8 @@ bool TDoorConfigDialog::FormCloseQuery(int Result)
     int32_t Value = 0;
     if (!TryStrToInt(FUi->txtDelay->text(), Value))
         FUi->txtDelay->setText(QStringLiteral("0"));
-    if (Value > 0 && Value <= MaxDelay)
+    // The reader keeps the delay in one byte: a longer one would silently wrap around.
+    if (Value >= protocol::MinDoorDelay && Value <= protocol::MaxDoorDelay)
         return true;
     ShowError(this, QStringLiteral("Invalid unlock delay"));
     FUi->txtDelay->setFocus(Qt::OtherFocusReason);

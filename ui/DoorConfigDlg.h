@@ -11,7 +11,7 @@ class TDoorConfigDialog;
 
 // Lets the user choose how the reader drives the door lock and how long a timed unlock lasts.
 // Values are set before the dialog is shown and read after it closed with OK; OK closes only
-// with a delay the reader can take (1 to 255 seconds).
+// with a delay the reader can take (protocol::MinDoorDelay to MaxDoorDelay seconds).
 class TDoorConfigDialog : public TDialogForm
 {
     Q_OBJECT

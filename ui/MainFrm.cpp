@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "reader/Dorvik.h"
+#include "reader/Protocol.h"
 #include "ui/CardListModel.h"
 #include "ui/DoorConfigDlg.h"
 #include "ui/EnableRules.h"
@@ -18,12 +19,6 @@
 #include <QApplication>
 #include <QScreen>
 #include <QTimer>
-
-namespace {
-
-constexpr int WriteLimit = 250;
-
-} // namespace
 
 TMainForm::TMainForm(QWidget* Parent)
     : QWidget(Parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -230,9 +225,9 @@ void TMainForm::actReadExecute()
 void TMainForm::actWriteExecute()
 {
     const int Count = FCardReader->Tags().Count();
-    if (Count > WriteLimit) {
+    if (Count > protocol::CardLimit) {
         ShowError(this, QString::fromStdString(Format("Too many cards (%d/%d). Please remove %d cards.", Count,
-                                                      WriteLimit, Count - WriteLimit)));
+                                                      protocol::CardLimit, Count - protocol::CardLimit)));
         return;
     }
     if (AskOkCancel(this, QStringLiteral("Do you want to send this database to your card reader?"

@@ -189,6 +189,10 @@ TEST_F(CliFiles, EveryCommandHasHelpAndBadArgumentsExitWithStatus2)
     }
     EXPECT_EQ(RunCli({"--help"}).Status, 0);
     EXPECT_EQ(RunCli({}).Status, 2);
+    // The reader's limits in the help are filled in, not left as placeholders.
+    const std::pair<const char*, const char*> Limits[] = {{"write", "at most 250 cards"}, {"door", "mode, 1 to 255\n"}};
+    for (const auto& [Command, Text] : Limits)
+        EXPECT_TRUE(RunCli({Command, "--help"}).Out.contains(QString::fromLatin1(Text))) << Command;
     EXPECT_EQ(RunCli({"erase"}).Status, 2);
     EXPECT_EQ(RunCli({"read", "ttyUSB0"}).Status, 2); // no -o
     EXPECT_EQ(RunCli({"show", "a.tdb", "b.tdb"}).Status, 2);

@@ -58,6 +58,9 @@ protected:
         Reader.OnBeginUpdate = [this](QObject* S) { Note(S, QString("beginupdate busy=%1").arg(Reader.Busy() ? "true" : "false")); };
         Reader.OnUpdateProgress = [this](QObject* S) { Note(S, "progress"); };
         Reader.OnEndUpdate = [this](QObject* S) { Note(S, QString("endupdate busy=%1").arg(Reader.Busy() ? "true" : "false")); };
+        Reader.OnDoorConfig = [this](QObject* S) {
+            Note(S, QString("door mode=%1 delay=%2").arg(int(Reader.DoorMode())).arg(Reader.DoorDelay()));
+        };
         Reader.SetPort(QString::fromStdString(Sim.PortName()));
         Reader.Connect();
         Log.clear();
@@ -248,7 +251,7 @@ TEST_F(DorvikTest, DoorSettingsChangeOnlyWhenTheReaderReportsThem)
     ASSERT_TRUE(LogHas("receive 10"));
     EXPECT_EQ(Reader.DoorMode(), dmUnlockTimed);
     EXPECT_EQ(Reader.DoorDelay(), 30);
-    EXPECT_EQ(Without("receive"), QStringList()); // no event for frame 10
+    EXPECT_EQ(Without("receive"), QStringList{"door mode=2 delay=30"});
 
     Reader.WriteDoorConfig(dmMomentary, 10);
     ASSERT_TRUE(WaitUntil([&] { return Sim.DoorMode() == 1; }));
@@ -256,6 +259,16 @@ TEST_F(DorvikTest, DoorSettingsChangeOnlyWhenTheReaderReportsThem)
     EXPECT_EQ(Sim.DoorDelay(), 10);
     EXPECT_EQ(Reader.DoorMode(), dmUnlockTimed);
     EXPECT_EQ(Reader.DoorDelay(), 30);
+    EXPECT_EQ(Log.filter("door").size(), 1); // sending the settings reports nothing
+}
+
+TEST_F(DorvikTest, OnDoorConfigFiresOnceTheSettingsAreSet)
+{
+    // Unasked, and twice: each report is one event that already sees its own values.
+    Sim.SendRaw(sim::MakeFrame(sim::CodeDoor, {1, 200}));
+    Sim.SendRaw(sim::MakeFrame(sim::CodeDoor, {0, 1}));
+    ASSERT_TRUE(LogHas("door mode=0 delay=1"));
+    EXPECT_EQ(Log, (QStringList{"receive 10", "door mode=1 delay=200", "receive 10", "door mode=0 delay=1"}));
 }
 
 TEST_F(DorvikTest, SwipesAreReportedForListedAndUnlistedCardsAlike)

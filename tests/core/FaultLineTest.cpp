@@ -3,6 +3,7 @@
 // After each the component must be usable again without a restart.
 
 #include "reader/Dorvik.h"
+#include "reader/Protocol.h"
 #include "sim/SimReader.h"
 #include "support/SimCards.h"
 #include "support/TestSupport.h"
@@ -46,7 +47,18 @@ std::vector<sim::CardBytes> BytesOf(TDorvik& Reader)
     return Result;
 }
 
-bool IsKnownCode(uint8_t Code) { return Code == 1 || (Code >= 3 && Code <= 6) || (Code >= 8 && Code <= 10); }
+// The codes the program takes from the reader; any other is reported.
+bool IsKnownCode(uint8_t Code)
+{
+    using namespace protocol;
+    switch (Code) {
+    case fcCardSwipe: case fcTransferBegin: case fcCard: case fcTransferEnd:
+    case fcBeginUpdate: case fcUpdateProgress: case fcEndUpdate: case fcDoorConfig:
+        return true;
+    default:
+        return false;
+    }
+}
 
 // The frames our own codec cuts from a byte stream; a component that handled the stream must
 // have handled exactly these.
@@ -64,7 +76,7 @@ TFrameCount CountFrames(const std::vector<uint8_t>& Stream)
         Parser.Append(Stream.data() + At, int(std::min<size_t>(4096, Stream.size() - At)));
         while (std::unique_ptr<TPacket> Packet = Parser.ExtractPacket()) {
             Count.Unknown += IsKnownCode(Packet->Code()) ? 0 : 1;
-            Count.Swipes += Packet->Code() == 1 ? 1 : 0;
+            Count.Swipes += Packet->Code() == protocol::fcCardSwipe ? 1 : 0;
         }
     }
     return Count;

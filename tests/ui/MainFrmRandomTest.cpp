@@ -274,13 +274,14 @@ protected:
             break;
         case 2: // stray frames: a read or a write reply the program did not ask for
         {
-            static const uint8_t Codes[] = {3, 4, 5, 6, 8, 9, 10};
+            static const uint8_t Codes[] = {sim::CodeBegin, sim::CodeCard, sim::CodeEnd, sim::CodeWrite,
+                                            sim::CodeAck, sim::CodeDone, sim::CodeDoor};
             const uint8_t Code = Codes[Pick(7)];
             const sim::CardBytes C = AnyCard();
-            sim::Frame F = Code == 4   ? sim::MakeFrame(4, C.data(), C.size())
-                           : Code == 3 ? sim::MakeFrame(3, {uint8_t(Pick(5))})
-                           : Code == 10 ? sim::MakeFrame(10, {uint8_t(Pick(3)), uint8_t(1 + Pick(255))})
-                                        : sim::MakeFrame(Code);
+            sim::Frame F = Code == sim::CodeCard    ? sim::MakeFrame(Code, C.data(), C.size())
+                           : Code == sim::CodeBegin ? sim::MakeFrame(Code, {uint8_t(Pick(5))})
+                           : Code == sim::CodeDoor  ? sim::MakeFrame(Code, {uint8_t(Pick(3)), uint8_t(1 + Pick(255))})
+                                                    : sim::MakeFrame(Code);
             Sim->SendRaw(F);
             break;
         }

@@ -3,6 +3,8 @@
 #include "Console.h"
 #include "ReaderSession.h"
 
+#include "reader/Protocol.h"
+
 #include <array>
 #include <optional>
 
@@ -17,7 +19,7 @@ const char DoorHelp[] =
     "them; the one not given keeps the reader's current value.\n"
     "\n"
     "  --mode MODE        lock-unlock, momentary or timed\n"
-    "  --delay SECONDS    unlock time of the timed mode, 1 to 255\n"
+    "  --delay SECONDS    unlock time of the timed mode, %1 to %2\n"
     "  --timeout SECONDS  give up when the reader is silent this long (default 5)\n";
 
 // In the order of the door mode's ordinals.
@@ -43,7 +45,7 @@ uint8_t DelayFrom(const QString& Text)
 {
     bool Ok = false;
     const int Delay = Text.trimmed().toInt(&Ok);
-    if (!Ok || Delay < 1 || Delay > 255)
+    if (!Ok || Delay < protocol::MinDoorDelay || Delay > protocol::MaxDoorDelay)
         throw UsageError("Invalid unlock delay");
     return uint8_t(Delay);
 }
@@ -63,7 +65,7 @@ int RunDoor(const QStringList& Args)
                            TimeoutOption()},
                           {QStringLiteral("PORT")}, 1);
     if (Given.Help()) {
-        Print(QString::fromUtf8(DoorHelp));
+        Print(QString::fromUtf8(DoorHelp).arg(protocol::MinDoorDelay).arg(protocol::MaxDoorDelay));
         return 0;
     }
     std::optional<TDoorMode> Mode;

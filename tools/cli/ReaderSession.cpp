@@ -2,19 +2,11 @@
 
 #include "Console.h"
 
+#include "common/SystemError.h"
 #include "discovery/ExtraPorts.h"
 #include "reader/CPort.h"
 
-#include <cstring>
-
 namespace cli {
-
-namespace {
-
-constexpr uint8_t CodeCard = 4;
-constexpr uint8_t CodeDoorConfig = 10;
-
-} // namespace
 
 ReaderSession::ReaderSession(const QString& Port, int TimeoutMs)
     : FPort(Port), FTimeoutMs(TimeoutMs), FProgress(StderrIsTerminal())
@@ -27,10 +19,17 @@ ReaderSession::ReaderSession(const QString& Port, int TimeoutMs)
     QObject::connect(&FWatchdog, &QTimer::timeout, &FWatchdog, [this] { Silent(); });
     // One watch for every wait: the component's own would cancel a transfer behind our back.
     FReader.SetStallTimeout(0);
-    FReader.OnReceive = [this](QObject*, TPacket& Packet) { FrameReceived(Packet); };
-    FReader.OnTransferEnd = [this](QObject*) { Arrived(Awaited::TransferEnd); };
+    FReader.OnReceive = [this](QObject*, TPacket&) { FrameReceived(); };
+    FReader.OnTransferBegin = [this](QObject*) { FCountingCards = FAwaited == Awaited::TransferEnd; };
+    FReader.OnTransferEnd = [this](QObject*) {
+        if (FCountingCards)
+            FProgress.Step(FReader.Tags().Count());
+        FCountingCards = false;
+        Arrived(Awaited::TransferEnd);
+    };
     FReader.OnEndUpdate = [this](QObject*) { Arrived(Awaited::EndUpdate); };
     FReader.OnUpdateProgress = [this](QObject*) { FProgress.Step(++FCardsSeen); };
+    FReader.OnDoorConfig = [this](QObject*) { Arrived(Awaited::DoorConfig); };
     FReader.OnDisconnect = [this](QObject*) { Fail(QStringLiteral("The reader on %1 hung up").arg(FPort).toStdString()); };
     try {
         Connect();
@@ -63,7 +62,7 @@ void ReaderSession::Connect()
         // A network reader's message names the host already.
         const QString Text = IsNetworkPort(FPort) ? What
             : E.WinCode() > 0
-            ? QStringLiteral("Cannot open port %1: %2 (%3)").arg(FPort, QString::fromLocal8Bit(std::strerror(E.WinCode())), What)
+            ? QStringLiteral("Cannot open port %1: %2 (%3)").arg(FPort, QString::fromLocal8Bit(ErrnoText(E.WinCode())), What)
             : QStringLiteral("Cannot open port %1: %2").arg(FPort, What);
         throw Exception(Text.toStdString());
     }
@@ -71,7 +70,7 @@ void ReaderSession::Connect()
 
 void ReaderSession::ReadDatabase()
 {
-    FCardsSeen = 0;
+    FCountingCards = false;
     FProgress.Start(QStringLiteral("Reading"), -1);
     Expect(Awaited::TransferEnd);
     FReader.ReadDatabase();
@@ -145,17 +144,15 @@ void ReaderSession::Silent()
     Fail(QStringLiteral("No answer from the reader on %1 within %2 s").arg(FPort).arg(FTimeoutMs / 1000.0).toStdString());
 }
 
-void ReaderSession::FrameReceived(const TPacket& Packet)
+void ReaderSession::FrameReceived()
 {
     // Any frame shows the reader is alive; silence counts from the last one.
     if (FWatchdog.isActive())
         FWatchdog.start(FTimeoutMs);
-    if (Packet.Code() == CodeCard && FAwaited == Awaited::TransferEnd)
-        FProgress.Step(++FCardsSeen);
-    // The component takes the settings from the frame right after this event, before the loop
-    // gets to see that it should stop.
-    if (Packet.Code() == CodeDoorConfig)
-        Arrived(Awaited::DoorConfig);
+    // The frame at hand is taken right after this event: the count trails it by one until the
+    // transfer ends.
+    if (FCountingCards)
+        FProgress.Step(FReader.Tags().Count());
 }
 
 } // namespace cli

@@ -46,12 +46,13 @@ private:
     void Arrived(Awaited What);
     void Fail(const std::string& Message);
     void Silent();
-    void FrameReceived(const TPacket& Packet);
+    void FrameReceived();
 
     QString FPort;
     int FTimeoutMs;
     Progress FProgress;
-    int FCardsSeen = 0;
+    int FCardsSeen = 0;          // of a write, acknowledged by the reader
+    bool FCountingCards = false; // a read of ours is listing the reader's cards
     Awaited FAwaited = Awaited::Nothing;
     bool FArrived = false;
     std::optional<std::string> FFailure;

@@ -1,6 +1,7 @@
 #include "TextFiles.h"
 
 #include "common/Errors.h"
+#include "common/SystemError.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,7 +9,6 @@
 #include <QStringDecoder>
 
 #include <cerrno>
-#include <cstring>
 
 namespace cli {
 
@@ -16,7 +16,7 @@ namespace {
 
 QString Why(int Error, const QFileDevice& File)
 {
-    return Error > 0 ? QString::fromLocal8Bit(std::strerror(Error)) : File.errorString();
+    return Error > 0 ? QString::fromLocal8Bit(ErrnoText(Error)) : File.errorString();
 }
 
 [[noreturn]] void Fail(const char* Fmt, const QString& FileName, const QString& Reason)
@@ -31,7 +31,7 @@ QString ReadUtf8File(const QString& FileName)
 {
     QFile File(FileName);
     if (QFileInfo(FileName).isDir())
-        Fail("Cannot open file \"%s\". %s", FileName, QString::fromLocal8Bit(std::strerror(EISDIR)));
+        Fail("Cannot open file \"%s\". %s", FileName, QString::fromLocal8Bit(ErrnoText(EISDIR)));
     errno = 0;
     if (!File.open(QIODevice::ReadOnly)) {
         const int Error = errno;
@@ -50,7 +50,7 @@ QString ReadUtf8File(const QString& FileName)
 void SaveUtf8File(const QString& FileName, const QString& Text)
 {
     if (QFileInfo(FileName).isDir())
-        Fail("Cannot create file \"%s\". %s", FileName, QString::fromLocal8Bit(std::strerror(EISDIR)));
+        Fail("Cannot create file \"%s\". %s", FileName, QString::fromLocal8Bit(ErrnoText(EISDIR)));
     QSaveFile File(FileName);
     errno = 0;
     if (!File.open(QIODevice::WriteOnly)) {

@@ -5,6 +5,7 @@
 #include "Verify.h"
 
 #include "cards/CardDatabaseFile.h"
+#include "reader/Protocol.h"
 
 #include <optional>
 #include <vector>
@@ -28,7 +29,7 @@ const char WriteHelp[] =
     "Usage: dorvik-cli write PORT FILE.tdb [--verify] [--timeout SECONDS]\n"
     "\n"
     "Writes the cards of FILE.tdb and its master card to the reader, replacing the\n"
-    "reader's database. The reader takes at most 250 cards.\n"
+    "reader's database. The reader takes at most %1 cards.\n"
     "\n"
     "  --verify           read the database back and compare cards, order and master\n"
     "  --timeout SECONDS  give up when the reader is silent this long (default 5)\n";
@@ -72,7 +73,7 @@ int RunWrite(const QStringList& Args)
     const Arguments Given(QStringLiteral("write"), Args, {{{QStringLiteral("verify")}, {}}, TimeoutOption()},
                           {QStringLiteral("PORT"), QStringLiteral("FILE")}, 2);
     if (Given.Help()) {
-        Print(QString::fromUtf8(WriteHelp));
+        Print(QString::fromUtf8(WriteHelp).arg(protocol::CardLimit));
         return 0;
     }
     const QString Port = Given.Positional(0);

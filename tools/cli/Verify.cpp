@@ -1,6 +1,7 @@
 #include "Verify.h"
 
 #include "common/Errors.h"
+#include "reader/Protocol.h"
 
 namespace cli {
 
@@ -14,9 +15,9 @@ CardValues ValuesOf(const TRfidTags& Tags)
 
 void CheckFits(const TRfidTags& Tags)
 {
-    if (Tags.Count() > TDorvik::TagLimit)
+    if (Tags.Count() > protocol::CardLimit)
         throw Exception(Format("Too many cards (%d/%d). Please remove %d cards.", Tags.Count(),
-                               TDorvik::TagLimit, Tags.Count() - TDorvik::TagLimit));
+                               protocol::CardLimit, Tags.Count() - protocol::CardLimit));
 }
 
 void Verify(const CardValues& Written, uint8_t WrittenMaster, const TDorvik& Reader)
