@@ -10,8 +10,8 @@ constexpr double LongestTimeoutSeconds = 3600;
 } // namespace
 
 TArguments::TArguments(const QString& Command, const QStringList& Args,
-                     const std::vector<TOptionInfo>& Options, const QStringList& PositionalNames,
-                     int MinPositional, bool LastRepeats)
+                       const std::vector<TOptionInfo>& Options, const QStringList& PositionalNames,
+                       int MinPositional, bool LastRepeats)
 {
     FParser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
     for (const TOptionInfo& Option : Options)

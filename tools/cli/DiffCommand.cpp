@@ -116,7 +116,7 @@ QString Json(const Difference& D, const QString& Port, const QString& File)
 int RunDiff(const QStringList& Args)
 {
     const TArguments Given(QStringLiteral("diff"), Args, {{{QStringLiteral("format")}, QStringLiteral("FORMAT")}, TimeoutOption()},
-                          {QStringLiteral("PORT"), QStringLiteral("FILE")}, 2);
+                           {QStringLiteral("PORT"), QStringLiteral("FILE")}, 2);
     if (Given.Help()) {
         Print(QString::fromUtf8(DiffHelp));
         return 0;

@@ -58,10 +58,10 @@ void PrintSettings(const TDorvik& Reader)
 int RunDoor(const QStringList& Args)
 {
     const TArguments Given(QStringLiteral("door"), Args,
-                          {{{QStringLiteral("mode")}, QStringLiteral("MODE")},
-                           {{QStringLiteral("delay")}, QStringLiteral("SECONDS")},
-                           TimeoutOption()},
-                          {QStringLiteral("PORT")}, 1);
+                           {{{QStringLiteral("mode")}, QStringLiteral("MODE")},
+                            {{QStringLiteral("delay")}, QStringLiteral("SECONDS")},
+                            TimeoutOption()},
+                           {QStringLiteral("PORT")}, 1);
     if (Given.Help()) {
         Print(QString::fromUtf8(DoorHelp).arg(protocol::MinDoorDelay).arg(protocol::MaxDoorDelay));
         return 0;

@@ -45,7 +45,7 @@ TOptionInfo OutputOption() { return {{QStringLiteral("o"), QStringLiteral("outpu
 int RunShow(const QStringList& Args)
 {
     const TArguments Given(QStringLiteral("show"), Args, {{{QStringLiteral("format")}, QStringLiteral("FORMAT")}},
-                          {QStringLiteral("FILE")}, 1);
+                           {QStringLiteral("FILE")}, 1);
     if (Given.Help()) {
         Print(QString::fromUtf8(ShowHelp));
         return 0;

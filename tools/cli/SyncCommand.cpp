@@ -67,7 +67,7 @@ QString Json(const std::vector<TSyncJob::Outcome>& Results)
 int RunSync(const QStringList& Args)
 {
     const TArguments Given(QStringLiteral("sync"), Args, {{{QStringLiteral("format")}, QStringLiteral("FORMAT")}, TimeoutOption()},
-                          {QStringLiteral("FILE"), QStringLiteral("PORT")}, 2, true);
+                           {QStringLiteral("FILE"), QStringLiteral("PORT")}, 2, true);
     if (Given.Help()) {
         Print(QString::fromUtf8(SyncHelp));
         return 0;

@@ -37,10 +37,10 @@ const char WriteHelp[] =
 int RunRead(const QStringList& Args)
 {
     const TArguments Given(QStringLiteral("read"), Args,
-                          {{{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("FILE")},
+                           {{{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("FILE")},
                            {{QStringLiteral("n"), QStringLiteral("names")}, QStringLiteral("FILE")},
                            TimeoutOption()},
-                          {QStringLiteral("PORT")}, 1);
+                           {QStringLiteral("PORT")}, 1);
     if (Given.Help()) {
         Print(QString::fromUtf8(ReadHelp));
         return 0;
@@ -69,7 +69,7 @@ int RunRead(const QStringList& Args)
 int RunWrite(const QStringList& Args)
 {
     const TArguments Given(QStringLiteral("write"), Args, {{{QStringLiteral("verify")}, {}}, TimeoutOption()},
-                          {QStringLiteral("PORT"), QStringLiteral("FILE")}, 2);
+                           {QStringLiteral("PORT"), QStringLiteral("FILE")}, 2);
     if (Given.Help()) {
         Print(QString::fromUtf8(WriteHelp).arg(protocol::CardLimit));
         return 0;
