@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 // A bench program reports each figure for the common table on a line of its own:
@@ -26,4 +27,11 @@ inline std::string Fixed(double Value, int Decimals, const char* Unit)
     char Text[64];
     std::snprintf(Text, sizeof Text, "%.*f %s", Decimals, Value, Unit);
     return Text;
+}
+
+// Ends a bench program that cannot measure, saying why on stderr.
+[[noreturn]] inline void BenchFailed(const char* Program, const std::string& What)
+{
+    std::fprintf(stderr, "%s: %s\n", Program, What.c_str());
+    std::exit(1);
 }

@@ -25,11 +25,7 @@ namespace {
 constexpr int CardCount = 250;
 constexpr double GoalMb = 80;
 
-[[noreturn]] void Fail(const char* What)
-{
-    std::fprintf(stderr, "bench_memory: %s\n", What);
-    std::exit(1);
-}
+[[noreturn]] void Fail(const char* What) { BenchFailed("bench_memory", What); }
 
 // A "Vm...:" line of /proc/self/status, in kB.
 long StatusKb(const char* Field)

@@ -25,11 +25,7 @@ namespace {
 constexpr int CardCount = 250;
 constexpr int Rounds = 9;
 
-[[noreturn]] void Fail(const char* What)
-{
-    std::fprintf(stderr, "bench_network: %s\n", What);
-    std::exit(1);
-}
+[[noreturn]] void Fail(const char* What) { BenchFailed("bench_network", What); }
 
 std::vector<sim::CardBytes> TestCards()
 {

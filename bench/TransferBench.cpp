@@ -38,11 +38,7 @@ double MicrosSince(Clock::time_point Start)
     return std::chrono::duration<double, std::micro>(Clock::now() - Start).count();
 }
 
-[[noreturn]] void Fail(const char* What)
-{
-    std::fprintf(stderr, "bench_transfer: %s\n", What);
-    std::exit(1);
-}
+[[noreturn]] void Fail(const char* What) { BenchFailed("bench_transfer", What); }
 
 std::vector<sim::CardBytes> TestCards()
 {

@@ -30,17 +30,6 @@ constexpr size_t PadLength = TPacket::BufferSize;
 const uint8_t LastFrame[] = {0x42, 9, 1, 0xFF, 0, 0, 0, 0, 0};
 constexpr int StuckAfterMs = 10000;
 
-bool IsKnownCode(uint8_t Code)
-{
-    using namespace protocol;
-    switch (Code) {
-    case fcCardSwipe: case fcTransferBegin: case fcCard: case fcTransferEnd:
-    case fcBeginUpdate: case fcUpdateProgress: case fcEndUpdate: case fcDoorConfig:
-        return true;
-    default:
-        return false;
-    }
-}
 
 Frame CheckedFrame(const TPacket& Packet)
 {
@@ -230,7 +219,7 @@ void CheckFramesHandled(const std::vector<Frame>& Expected)
     std::set<uint32_t> Cards;
     for (const Frame& F : Expected) {
         const auto Payload = [&F](size_t I) { return 4 + I < F.size() ? F[4 + I] : uint8_t(0); };
-        Unknown += IsKnownCode(F[2]) ? 0 : 1;
+        Unknown += protocol::IsReaderCode(F[2]) ? 0 : 1;
         Swipes += F[2] == protocol::fcCardSwipe ? 1 : 0;
         if (F[2] == protocol::fcTransferBegin)
             Master = Payload(0);

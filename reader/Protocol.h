@@ -27,6 +27,18 @@ enum TFrameCode : uint8_t {
     fcReadDoorConfig = 11, // program: send the door settings
 };
 
+// The codes the program takes from the reader; any other is reported as unknown.
+constexpr bool IsReaderCode(uint8_t Code)
+{
+    switch (Code) {
+    case fcCardSwipe: case fcTransferBegin: case fcCard: case fcTransferEnd:
+    case fcBeginUpdate: case fcUpdateProgress: case fcEndUpdate: case fcDoorConfig:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Lengths of the frames the program sends.
 constexpr uint8_t ReadDatabaseLength = HeaderLength;
 constexpr uint8_t BeginUpdateLength = HeaderLength + 1;

@@ -13,14 +13,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::vector<sim::CardBytes> ListOf(const TRfidTags& Tags)
-{
-    std::vector<sim::CardBytes> Result;
-    for (int I = 0; I < Tags.Count(); ++I)
-        Result.push_back(Tags.Items(I).Bytes);
-    return Result;
-}
-
 void Add(TRfidTags& Tags, const sim::CardBytes& Bytes, const char* Name = "")
 {
     TRfidTag& T = Tags.Add();

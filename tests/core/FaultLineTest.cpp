@@ -47,18 +47,6 @@ std::vector<sim::CardBytes> BytesOf(TDorvik& Reader)
     return Result;
 }
 
-// The codes the program takes from the reader; any other is reported.
-bool IsKnownCode(uint8_t Code)
-{
-    using namespace protocol;
-    switch (Code) {
-    case fcCardSwipe: case fcTransferBegin: case fcCard: case fcTransferEnd:
-    case fcBeginUpdate: case fcUpdateProgress: case fcEndUpdate: case fcDoorConfig:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // The frames our own codec cuts from a byte stream; a component that handled the stream must
 // have handled exactly these.
@@ -75,7 +63,7 @@ TFrameCount CountFrames(const std::vector<uint8_t>& Stream)
     for (size_t At = 0; At < Stream.size(); At += 4096) {
         Parser.Append(Stream.data() + At, int(std::min<size_t>(4096, Stream.size() - At)));
         while (std::unique_ptr<TPacket> Packet = Parser.ExtractPacket()) {
-            Count.Unknown += IsKnownCode(Packet->Code()) ? 0 : 1;
+            Count.Unknown += protocol::IsReaderCode(Packet->Code()) ? 0 : 1;
             Count.Swipes += Packet->Code() == protocol::fcCardSwipe ? 1 : 0;
         }
     }

@@ -17,14 +17,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::vector<sim::CardBytes> ListOf(const TRfidTags& Tags)
-{
-    std::vector<sim::CardBytes> Result;
-    for (int I = 0; I < Tags.Count(); ++I)
-        Result.push_back(Tags.Items(I).Bytes);
-    return Result;
-}
-
 // The reader component on a simulated reader behind the real ser2net; the parameter picks the
 // accepter: false raw tcp, true telnet(rfc2217).
 class NetworkReaderTest : public ::testing::TestWithParam<bool>

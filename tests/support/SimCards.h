@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cards/RfidTags.h"
 #include "sim/SimReader.h"
 
 #include <cstdint>
@@ -17,5 +18,14 @@ inline std::vector<sim::CardBytes> Cards(int Count, uint32_t First = 1000, uint3
     std::vector<sim::CardBytes> Result;
     for (int I = 0; I < Count; ++I)
         Result.push_back(Card(First + uint32_t(I) * Step, uint8_t(I)));
+    return Result;
+}
+
+// The cards of a list as the simulated reader holds them, to compare the two.
+inline std::vector<sim::CardBytes> ListOf(const TRfidTags& Tags)
+{
+    std::vector<sim::CardBytes> Result;
+    for (int I = 0; I < Tags.Count(); ++I)
+        Result.push_back(Tags.Items(I).Bytes);
     return Result;
 }

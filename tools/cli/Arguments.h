@@ -8,29 +8,27 @@
 
 #include <vector>
 
-namespace cli {
-
 // Bad arguments: the command did not start, so the caller exits with its own status for it.
-class UsageError : public Exception
+class EUsage : public Exception
 {
 public:
     using Exception::Exception;
 };
 
-struct OptionInfo
+struct TOptionInfo
 {
     QStringList Names;  // e.g. {"o", "output"}
     QString ValueName;  // empty for a switch
 };
 
 // One subcommand's arguments: its options and between MinPositional and the number of
-// PositionalNames plain arguments (any number from there when LastRepeats). Raises UsageError
+// PositionalNames plain arguments (any number from there when LastRepeats). Raises EUsage
 // for anything else; --help is always known.
-class Arguments
+class TArguments
 {
 public:
-    Arguments(const QString& Command, const QStringList& Args, const std::vector<OptionInfo>& Options,
-              const QStringList& PositionalNames, int MinPositional, bool LastRepeats = false);
+    TArguments(const QString& Command, const QStringList& Args, const std::vector<TOptionInfo>& Options,
+               const QStringList& PositionalNames, int MinPositional, bool LastRepeats = false);
 
     bool Help() const { return FParser.isSet(QStringLiteral("help")); }
     bool IsSet(const QString& Name) const { return FParser.isSet(Name); }
@@ -39,7 +37,7 @@ public:
     QString Positional(int Index) const { return FParser.positionalArguments().value(Index); }
     QStringList Positionals() const { return FParser.positionalArguments(); }
 
-    // A value that must be given: raises UsageError naming the option when it is not.
+    // A value that must be given: raises EUsage naming the option when it is not.
     QString Required(const QString& Name) const;
 
     // --timeout SECONDS, in milliseconds; 5 s when not given.
@@ -53,6 +51,4 @@ private:
 };
 
 // The option every command that talks to the reader takes.
-OptionInfo TimeoutOption();
-
-} // namespace cli
+TOptionInfo TimeoutOption();

@@ -1,6 +1,6 @@
-#include "CardCsv.h"
+#include "tools/cli/CardCsv.h"
 
-#include "Csv.h"
+#include "tools/cli/Csv.h"
 #include "cards/NameText.h"
 
 #include "common/Errors.h"
@@ -8,8 +8,6 @@
 #include <QHash>
 
 #include <optional>
-
-namespace cli {
 
 namespace {
 
@@ -48,7 +46,7 @@ std::optional<uint32_t> CardValue(const QString& Field)
     return uint32_t(Value);
 }
 
-bool IsMaster(const CsvRecord& Row)
+bool IsMaster(const TCsvRecord& Row)
 {
     const QString Text = Row.Fields.value(2).trimmed();
     if (Text.isEmpty())
@@ -73,7 +71,7 @@ QString CardsToCsv(const TRfidTags& Tags, uint32_t Master)
 
 TLoadedCardDatabase CardsFromCsv(const QString& Text)
 {
-    const std::vector<CsvRecord> Records = ParseCsv(Text);
+    const std::vector<TCsvRecord> Records = ParseCsv(Text);
     if (Records.empty() || !IsHeader(Records.front().Fields))
         Fail(Records.empty() ? 1 : Records.front().Line, QStringLiteral("the first line must be the header card,name,master"));
 
@@ -81,7 +79,7 @@ TLoadedCardDatabase CardsFromCsv(const QString& Text)
     QHash<uint32_t, int> LineOfCard;
     int MasterLine = 0;
     for (size_t R = 1; R < Records.size(); ++R) {
-        const CsvRecord& Row = Records[R];
+        const TCsvRecord& Row = Records[R];
         if (Row.Fields.size() < 2 || Row.Fields.size() > 3)
             Fail(Row.Line, QStringLiteral("%1 fields, expected card,name,master").arg(Row.Fields.size()));
         const std::optional<uint32_t> Value = CardValue(Row.Fields[0]);
@@ -105,5 +103,3 @@ TLoadedCardDatabase CardsFromCsv(const QString& Text)
     }
     return Result;
 }
-
-} // namespace cli

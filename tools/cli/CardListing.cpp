@@ -1,6 +1,6 @@
-#include "CardListing.h"
+#include "tools/cli/CardListing.h"
 
-#include "Csv.h"
+#include "tools/cli/Csv.h"
 #include "cards/NameText.h"
 
 #include <QJsonArray>
@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <array>
-
-namespace cli {
 
 namespace {
 
@@ -106,5 +104,3 @@ QString CardListing(const TRfidTags& Tags, uint32_t Master, ListingFormat Format
     }
     return {};
 }
-
-} // namespace cli

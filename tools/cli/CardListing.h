@@ -8,12 +8,9 @@
 #include <optional>
 
 // The card list as `show` prints it: ID from 1, card number text, name, master.
-namespace cli {
 
 enum class ListingFormat { Table, Csv, Json };
 
 std::optional<ListingFormat> ListingFormatNamed(const QString& Name);
 
 QString CardListing(const TRfidTags& Tags, uint32_t Master, ListingFormat Format);
-
-} // namespace cli

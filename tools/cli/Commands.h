@@ -3,8 +3,7 @@
 #include <QStringList>
 
 // The subcommands. Each takes the arguments after its name, prints its result to stdout and
-// returns the exit status; a failure is raised as Exception (UsageError for bad arguments).
-namespace cli {
+// returns the exit status; a failure is raised as Exception (EUsage for bad arguments).
 
 int RunPorts(const QStringList& Args);
 int RunRead(const QStringList& Args);
@@ -15,5 +14,3 @@ int RunImport(const QStringList& Args);
 int RunExport(const QStringList& Args);
 int RunSync(const QStringList& Args);
 int RunDiff(const QStringList& Args);
-
-} // namespace cli

@@ -1,10 +1,8 @@
-#include "Console.h"
+#include "tools/cli/Console.h"
 
 #include <unistd.h>
 
 #include <cstdio>
-
-namespace cli {
 
 void Print(const QString& Text)
 {
@@ -19,5 +17,3 @@ void PrintError(const QString& Text)
 }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
-
-} // namespace cli

@@ -1,8 +1,6 @@
-#include "Csv.h"
+#include "tools/cli/Csv.h"
 
 #include "common/Errors.h"
-
-namespace cli {
 
 namespace {
 
@@ -14,11 +12,11 @@ class CsvParser
 public:
     explicit CsvParser(const QString& Text) : FText(Text) {}
 
-    std::vector<CsvRecord> Records()
+    std::vector<TCsvRecord> Records()
     {
-        std::vector<CsvRecord> Result;
+        std::vector<TCsvRecord> Result;
         while (FAt < FText.size()) {
-            CsvRecord Record = NextRecord();
+            TCsvRecord Record = NextRecord();
             const bool Blank = Record.Fields.size() == 1 && Record.Fields[0].isEmpty();
             if (!Blank)
                 Result.push_back(std::move(Record));
@@ -27,9 +25,9 @@ public:
     }
 
 private:
-    CsvRecord NextRecord()
+    TCsvRecord NextRecord()
     {
-        CsvRecord Record;
+        TCsvRecord Record;
         Record.Line = FLine;
         for (;;) {
             Record.Fields.append(Peek() == u'"' ? QuotedField() : PlainField());
@@ -108,7 +106,7 @@ QString CsvField(const QString& Field)
 
 } // namespace
 
-std::vector<CsvRecord> ParseCsv(const QString& Text) { return CsvParser(Text).Records(); }
+std::vector<TCsvRecord> ParseCsv(const QString& Text) { return CsvParser(Text).Records(); }
 
 QString CsvLine(const QStringList& Fields)
 {
@@ -117,5 +115,3 @@ QString CsvLine(const QStringList& Fields)
         Quoted.append(CsvField(Field));
     return Quoted.join(u',') + QStringLiteral("\r\n");
 }
-
-} // namespace cli

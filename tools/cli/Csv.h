@@ -7,9 +7,8 @@
 
 // Comma-separated values as RFC 4180 has them: fields in double quotes may hold commas, line
 // breaks and doubled quotes. Records end with CRLF when written; LF alone is accepted too.
-namespace cli {
 
-struct CsvRecord
+struct TCsvRecord
 {
     int Line = 0; // the line on which the record starts, from 1
     QStringList Fields;
@@ -17,8 +16,6 @@ struct CsvRecord
 
 // Splits Text into records. Lines that hold nothing are skipped. Raises Exception naming the
 // line for a quote that is never closed or text between a closing quote and the next comma.
-std::vector<CsvRecord> ParseCsv(const QString& Text);
+std::vector<TCsvRecord> ParseCsv(const QString& Text);
 
 QString CsvLine(const QStringList& Fields);
-
-} // namespace cli

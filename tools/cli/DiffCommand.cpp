@@ -1,7 +1,7 @@
-#include "Arguments.h"
-#include "Commands.h"
-#include "Console.h"
-#include "ReaderSession.h"
+#include "tools/cli/Arguments.h"
+#include "tools/cli/Commands.h"
+#include "tools/cli/Console.h"
+#include "tools/cli/ReaderSession.h"
 
 #include "cards/CardDatabaseFile.h"
 
@@ -11,8 +11,6 @@
 
 #include <optional>
 #include <set>
-
-namespace cli {
 
 namespace {
 
@@ -117,8 +115,8 @@ QString Json(const Difference& D, const QString& Port, const QString& File)
 
 int RunDiff(const QStringList& Args)
 {
-    const Arguments Given(QStringLiteral("diff"), Args, {{{QStringLiteral("format")}, QStringLiteral("FORMAT")}, TimeoutOption()},
-                          {QStringLiteral("PORT"), QStringLiteral("FILE")}, 2);
+    const TArguments Given(QStringLiteral("diff"), Args, {{{QStringLiteral("format")}, QStringLiteral("FORMAT")}, TimeoutOption()},
+                           {QStringLiteral("PORT"), QStringLiteral("FILE")}, 2);
     if (Given.Help()) {
         Print(QString::fromUtf8(DiffHelp));
         return 0;
@@ -131,7 +129,7 @@ int RunDiff(const QStringList& Args)
     // Trouble is status 2 here, as for diff: 1 means "they differ".
     try {
         const TLoadedCardDatabase File = LoadCardDatabaseFile(FileName);
-        ReaderSession Session(Port, Timeout);
+        TReaderSession Session(Port, Timeout);
         Session.ReadDatabase();
         const TDorvik& Reader = Session.Reader();
         D.OnlyReader = Missing(Reader.Tags(), File.Tags);
@@ -147,5 +145,3 @@ int RunDiff(const QStringList& Args)
     Print(AsJson ? Json(D, Port, FileName) : Table(D, Port, FileName));
     return D.Equal() ? 0 : 1;
 }
-
-} // namespace cli

@@ -1,14 +1,12 @@
-#include "Arguments.h"
-#include "Commands.h"
-#include "Console.h"
-#include "ReaderSession.h"
+#include "tools/cli/Arguments.h"
+#include "tools/cli/Commands.h"
+#include "tools/cli/Console.h"
+#include "tools/cli/ReaderSession.h"
 
 #include "reader/Protocol.h"
 
 #include <array>
 #include <optional>
-
-namespace cli {
 
 namespace {
 
@@ -32,7 +30,7 @@ TDoorMode ModeNamed(const QString& Name)
         if (ModeNames[I] == Name)
             return TDoorMode(I);
     }
-    throw UsageError(Format("unknown door mode '%s': use lock-unlock, momentary or timed", Name.toUtf8().constData()));
+    throw EUsage(Format("unknown door mode '%s': use lock-unlock, momentary or timed", Name.toUtf8().constData()));
 }
 
 QString ModeName(TDoorMode Mode)
@@ -46,7 +44,7 @@ uint8_t DelayFrom(const QString& Text)
     bool Ok = false;
     const int Delay = Text.trimmed().toInt(&Ok);
     if (!Ok || Delay < protocol::MinDoorDelay || Delay > protocol::MaxDoorDelay)
-        throw UsageError("Invalid unlock delay");
+        throw EUsage("Invalid unlock delay");
     return uint8_t(Delay);
 }
 
@@ -59,11 +57,11 @@ void PrintSettings(const TDorvik& Reader)
 
 int RunDoor(const QStringList& Args)
 {
-    const Arguments Given(QStringLiteral("door"), Args,
-                          {{{QStringLiteral("mode")}, QStringLiteral("MODE")},
-                           {{QStringLiteral("delay")}, QStringLiteral("SECONDS")},
-                           TimeoutOption()},
-                          {QStringLiteral("PORT")}, 1);
+    const TArguments Given(QStringLiteral("door"), Args,
+                           {{{QStringLiteral("mode")}, QStringLiteral("MODE")},
+                            {{QStringLiteral("delay")}, QStringLiteral("SECONDS")},
+                            TimeoutOption()},
+                           {QStringLiteral("PORT")}, 1);
     if (Given.Help()) {
         Print(QString::fromUtf8(DoorHelp).arg(protocol::MinDoorDelay).arg(protocol::MaxDoorDelay));
         return 0;
@@ -76,7 +74,7 @@ int RunDoor(const QStringList& Args)
         Delay = DelayFrom(Given.Value(QStringLiteral("delay")));
     const int Timeout = Given.TimeoutMs();
 
-    ReaderSession Session(Given.Positional(0), Timeout);
+    TReaderSession Session(Given.Positional(0), Timeout);
     TDorvik& Reader = Session.Reader();
     Session.ReadDoorConfig();
     if (Mode || Delay) {
@@ -91,5 +89,3 @@ int RunDoor(const QStringList& Args)
     PrintSettings(Reader);
     return 0;
 }
-
-} // namespace cli

@@ -1,14 +1,12 @@
-#include "Arguments.h"
-#include "CardCsv.h"
-#include "CardListing.h"
-#include "Commands.h"
-#include "Console.h"
-#include "TextFiles.h"
+#include "tools/cli/Arguments.h"
+#include "tools/cli/CardCsv.h"
+#include "tools/cli/CardListing.h"
+#include "tools/cli/Commands.h"
+#include "tools/cli/Console.h"
+#include "tools/cli/TextFiles.h"
 
 #include "cards/CardDatabaseFile.h"
 #include "reader/DoorMode.h"
-
-namespace cli {
 
 namespace {
 
@@ -40,14 +38,14 @@ const char ExportHelp[] =
     "\n"
     "  -o, --output FILE.csv  the file to write\n";
 
-OptionInfo OutputOption() { return {{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("FILE")}; }
+TOptionInfo OutputOption() { return {{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("FILE")}; }
 
 } // namespace
 
 int RunShow(const QStringList& Args)
 {
-    const Arguments Given(QStringLiteral("show"), Args, {{{QStringLiteral("format")}, QStringLiteral("FORMAT")}},
-                          {QStringLiteral("FILE")}, 1);
+    const TArguments Given(QStringLiteral("show"), Args, {{{QStringLiteral("format")}, QStringLiteral("FORMAT")}},
+                           {QStringLiteral("FILE")}, 1);
     if (Given.Help()) {
         Print(QString::fromUtf8(ShowHelp));
         return 0;
@@ -56,7 +54,7 @@ int RunShow(const QStringList& Args)
                                                                       : QStringLiteral("table");
     const std::optional<ListingFormat> Chosen = ListingFormatNamed(FormatName);
     if (!Chosen)
-        throw UsageError(Format("unknown format '%s': use table, csv or json", FormatName.toUtf8().constData()));
+        throw EUsage(Format("unknown format '%s': use table, csv or json", FormatName.toUtf8().constData()));
     const TLoadedCardDatabase File = LoadCardDatabaseFile(Given.Positional(0));
     Print(CardListing(File.Tags, File.Master, *Chosen));
     return 0;
@@ -64,7 +62,7 @@ int RunShow(const QStringList& Args)
 
 int RunImport(const QStringList& Args)
 {
-    const Arguments Given(QStringLiteral("import"), Args, {OutputOption()}, {QStringLiteral("FILE")}, 1);
+    const TArguments Given(QStringLiteral("import"), Args, {OutputOption()}, {QStringLiteral("FILE")}, 1);
     if (Given.Help()) {
         Print(QString::fromUtf8(ImportHelp));
         return 0;
@@ -86,7 +84,7 @@ int RunImport(const QStringList& Args)
 
 int RunExport(const QStringList& Args)
 {
-    const Arguments Given(QStringLiteral("export"), Args, {OutputOption()}, {QStringLiteral("FILE")}, 1);
+    const TArguments Given(QStringLiteral("export"), Args, {OutputOption()}, {QStringLiteral("FILE")}, 1);
     if (Given.Help()) {
         Print(QString::fromUtf8(ExportHelp));
         return 0;
@@ -97,5 +95,3 @@ int RunExport(const QStringList& Args)
     Print(QStringLiteral("Exported %1 cards into %2.\n").arg(File.Tags.Count()).arg(Output));
     return 0;
 }
-
-} // namespace cli

@@ -1,12 +1,10 @@
-#include "Arguments.h"
-#include "Commands.h"
-#include "Console.h"
+#include "tools/cli/Arguments.h"
+#include "tools/cli/Commands.h"
+#include "tools/cli/Console.h"
 
 #include "discovery/ExtraPorts.h"
 #include "discovery/ReaderIds.h"
 #include "discovery/USBPnP.h"
-
-namespace cli {
 
 namespace {
 
@@ -23,7 +21,7 @@ const char PortsHelp[] =
 
 int RunPorts(const QStringList& Args)
 {
-    const Arguments Given(QStringLiteral("ports"), Args, {}, {}, 0);
+    const TArguments Given(QStringLiteral("ports"), Args, {}, {}, 0);
     if (Given.Help()) {
         Print(QString::fromUtf8(PortsHelp));
         return 0;
@@ -35,5 +33,3 @@ int RunPorts(const QStringList& Args)
         Print(Port + (IsNetworkPort(Port) ? QStringLiteral("\tnetwork\n") : QStringLiteral("\n")));
     return 0;
 }
-
-} // namespace cli

@@ -1,10 +1,8 @@
-#include "Progress.h"
+#include "tools/cli/Progress.h"
 
-#include "Console.h"
+#include "tools/cli/Console.h"
 
-namespace cli {
-
-void Progress::Start(const QString& Label, int Total)
+void TProgress::Start(const QString& Label, int Total)
 {
     Finish();
     FLabel = Label;
@@ -12,7 +10,7 @@ void Progress::Start(const QString& Label, int Total)
     Step(0);
 }
 
-void Progress::Step(int Done)
+void TProgress::Step(int Done)
 {
     if (!FVisible)
         return;
@@ -21,11 +19,9 @@ void Progress::Step(int Done)
     FDrawn = true;
 }
 
-void Progress::Finish()
+void TProgress::Finish()
 {
     if (FDrawn)
         PrintError(QStringLiteral("\n"));
     FDrawn = false;
 }
-
-} // namespace cli

@@ -2,17 +2,15 @@
 
 #include <QString>
 
-namespace cli {
-
 // One line on stderr that counts the cards of a transfer, redrawn in place. Draws nothing when
 // stderr is not a terminal, so scripts and logs see only the result.
-class Progress
+class TProgress
 {
 public:
-    explicit Progress(bool Visible) : FVisible(Visible) {}
-    ~Progress() { Finish(); }
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
+    explicit TProgress(bool Visible) : FVisible(Visible) {}
+    ~TProgress() { Finish(); }
+    TProgress(const TProgress&) = delete;
+    TProgress& operator=(const TProgress&) = delete;
 
     // Total -1: not known in advance.
     void Start(const QString& Label, int Total);
@@ -26,5 +24,3 @@ private:
     QString FLabel;
     int FTotal = -1;
 };
-
-} // namespace cli

@@ -1,14 +1,12 @@
-#include "ReaderSession.h"
+#include "tools/cli/ReaderSession.h"
 
-#include "Console.h"
+#include "tools/cli/Console.h"
 
 #include "common/SystemError.h"
 #include "discovery/ExtraPorts.h"
 #include "reader/CPort.h"
 
-namespace cli {
-
-ReaderSession::ReaderSession(const QString& Port, int TimeoutMs)
+TReaderSession::TReaderSession(const QString& Port, int TimeoutMs)
     : FPort(Port), FTimeoutMs(TimeoutMs), FProgress(StderrIsTerminal())
 {
     // Errors raised inside the event loop (an unknown frame, a failed read of the line) end the
@@ -40,7 +38,7 @@ ReaderSession::ReaderSession(const QString& Port, int TimeoutMs)
     }
 }
 
-ReaderSession::~ReaderSession()
+TReaderSession::~TReaderSession()
 {
     FReader.OnDisconnect = nullptr;
     try {
@@ -51,7 +49,7 @@ ReaderSession::~ReaderSession()
     SetExceptionReporter(FPreviousReporter);
 }
 
-void ReaderSession::Connect()
+void TReaderSession::Connect()
 {
     FReader.SetPort(FPort);
     try {
@@ -68,7 +66,7 @@ void ReaderSession::Connect()
     }
 }
 
-void ReaderSession::ReadDatabase()
+void TReaderSession::ReadDatabase()
 {
     FCountingCards = false;
     FProgress.Start(QStringLiteral("Reading"), -1);
@@ -78,7 +76,7 @@ void ReaderSession::ReadDatabase()
     FProgress.Finish();
 }
 
-void ReaderSession::WriteDatabase()
+void TReaderSession::WriteDatabase()
 {
     FCardsSeen = 0;
     FProgress.Start(QStringLiteral("Writing"), FReader.Tags().Count());
@@ -88,27 +86,27 @@ void ReaderSession::WriteDatabase()
     FProgress.Finish();
 }
 
-void ReaderSession::ReadDoorConfig()
+void TReaderSession::ReadDoorConfig()
 {
     Expect(Awaited::DoorConfig);
     FReader.ReadDoorConfig();
     Wait();
 }
 
-void ReaderSession::WriteDoorConfig(TDoorMode Mode, uint8_t Delay)
+void TReaderSession::WriteDoorConfig(TDoorMode Mode, uint8_t Delay)
 {
     FReader.WriteDoorConfig(Mode, Delay);
     if (FFailure)
         throw Exception(*FFailure);
 }
 
-void ReaderSession::Expect(Awaited What)
+void TReaderSession::Expect(Awaited What)
 {
     FAwaited = What;
     FArrived = false;
 }
 
-void ReaderSession::Wait()
+void TReaderSession::Wait()
 {
     if (!FArrived && !FFailure) {
         FWatchdog.start(FTimeoutMs);
@@ -122,7 +120,7 @@ void ReaderSession::Wait()
     }
 }
 
-void ReaderSession::Arrived(Awaited What)
+void TReaderSession::Arrived(Awaited What)
 {
     if (What != FAwaited)
         return;
@@ -130,21 +128,21 @@ void ReaderSession::Arrived(Awaited What)
     FLoop.quit();
 }
 
-void ReaderSession::Fail(const std::string& Message)
+void TReaderSession::Fail(const std::string& Message)
 {
     if (!FFailure)
         FFailure = Message;
     FLoop.quit();
 }
 
-void ReaderSession::Silent()
+void TReaderSession::Silent()
 {
     if (FReader.TransferActive())
         FReader.CancelTransfer();
     Fail(QStringLiteral("No answer from the reader on %1 within %2 s").arg(FPort).arg(FTimeoutMs / 1000.0).toStdString());
 }
 
-void ReaderSession::FrameReceived()
+void TReaderSession::FrameReceived()
 {
     // Any frame shows the reader is alive; silence counts from the last one.
     if (FWatchdog.isActive())
@@ -154,5 +152,3 @@ void ReaderSession::FrameReceived()
     if (FCountingCards)
         FProgress.Step(FReader.Tags().Count());
 }
-
-} // namespace cli

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Progress.h"
+#include "tools/cli/Progress.h"
 
 #include "common/Errors.h"
 #include "reader/Dorvik.h"
@@ -12,19 +12,17 @@
 #include <optional>
 #include <string>
 
-namespace cli {
-
 // A connected reader component and the event loop that the tool runs until the reader has
 // answered. Every operation waits for its answer and raises Exception when the reader stays
 // silent for the time-out, hangs up, or sends something the component rejects.
-class ReaderSession
+class TReaderSession
 {
 public:
     // Connects at once; raises Exception with the system's reason when the port cannot be opened.
-    ReaderSession(const QString& Port, int TimeoutMs);
-    ~ReaderSession();
-    ReaderSession(const ReaderSession&) = delete;
-    ReaderSession& operator=(const ReaderSession&) = delete;
+    TReaderSession(const QString& Port, int TimeoutMs);
+    ~TReaderSession();
+    TReaderSession(const TReaderSession&) = delete;
+    TReaderSession& operator=(const TReaderSession&) = delete;
 
     TDorvik& Reader() { return FReader; }
 
@@ -50,7 +48,7 @@ private:
 
     QString FPort;
     int FTimeoutMs;
-    Progress FProgress;
+    TProgress FProgress;
     int FCardsSeen = 0;          // of a write, acknowledged by the reader
     bool FCountingCards = false; // a read of ours is listing the reader's cards
     Awaited FAwaited = Awaited::Nothing;
@@ -61,5 +59,3 @@ private:
     TExceptionReporter FPreviousReporter;
     TDorvik FReader; // last: its events reach everything above
 };
-
-} // namespace cli

@@ -1,8 +1,8 @@
-#include "Arguments.h"
-#include "Commands.h"
-#include "Console.h"
-#include "SyncJob.h"
-#include "Verify.h"
+#include "tools/cli/Arguments.h"
+#include "tools/cli/Commands.h"
+#include "tools/cli/Console.h"
+#include "tools/cli/SyncJob.h"
+#include "tools/cli/Verify.h"
 
 #include "cards/CardDatabaseFile.h"
 
@@ -14,8 +14,6 @@
 
 #include <memory>
 #include <vector>
-
-namespace cli {
 
 namespace {
 
@@ -30,7 +28,7 @@ const char SyncHelp[] =
     "  --format FORMAT    table (default) or json\n"
     "  --timeout SECONDS  a reader silent this long fails (default 5)\n";
 
-QString Table(const std::vector<SyncJob::Outcome>& Results)
+QString Table(const std::vector<TSyncJob::Outcome>& Results)
 {
     int Width = 4;
     for (const auto& R : Results)
@@ -51,7 +49,7 @@ QString Table(const std::vector<SyncJob::Outcome>& Results)
     return Text;
 }
 
-QString Json(const std::vector<SyncJob::Outcome>& Results)
+QString Json(const std::vector<TSyncJob::Outcome>& Results)
 {
     QJsonArray Rows;
     for (const auto& R : Results)
@@ -68,8 +66,8 @@ QString Json(const std::vector<SyncJob::Outcome>& Results)
 
 int RunSync(const QStringList& Args)
 {
-    const Arguments Given(QStringLiteral("sync"), Args, {{{QStringLiteral("format")}, QStringLiteral("FORMAT")}, TimeoutOption()},
-                          {QStringLiteral("FILE"), QStringLiteral("PORT")}, 2, true);
+    const TArguments Given(QStringLiteral("sync"), Args, {{{QStringLiteral("format")}, QStringLiteral("FORMAT")}, TimeoutOption()},
+                           {QStringLiteral("FILE"), QStringLiteral("PORT")}, 2, true);
     if (Given.Help()) {
         Print(QString::fromUtf8(SyncHelp));
         return 0;
@@ -82,7 +80,7 @@ int RunSync(const QStringList& Args)
     const QStringList Ports = Given.Positionals().mid(1);
 
     QEventLoop Loop;
-    std::vector<std::unique_ptr<SyncJob>> Jobs;
+    std::vector<std::unique_ptr<TSyncJob>> Jobs;
     const auto AllDone = [&] {
         for (const auto& J : Jobs)
             if (!J->Finished())
@@ -94,7 +92,7 @@ int RunSync(const QStringList& Args)
         [](const std::exception& E) { PrintError(QStringLiteral("dorvik-cli sync: %1\n").arg(QString::fromUtf8(E.what()))); });
     int Running = 0;
     for (const QString& Port : Ports)
-        Jobs.push_back(std::make_unique<SyncJob>(Port, File.Tags, File.Master, Timeout, [&] {
+        Jobs.push_back(std::make_unique<TSyncJob>(Port, File.Tags, File.Master, Timeout, [&] {
             if (--Running == 0)
                 Loop.quit();
         }));
@@ -105,7 +103,7 @@ int RunSync(const QStringList& Args)
         Loop.exec();
     SetExceptionReporter(Previous);
 
-    std::vector<SyncJob::Outcome> Results;
+    std::vector<TSyncJob::Outcome> Results;
     QStringList Failed;
     for (const auto& J : Jobs) {
         Results.push_back(J->Result());
@@ -118,5 +116,3 @@ int RunSync(const QStringList& Args)
     PrintError(QStringLiteral("dorvik-cli sync: failed on %1\n").arg(Failed.join(QStringLiteral(", "))));
     return 1;
 }
-
-} // namespace cli

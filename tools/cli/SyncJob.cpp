@@ -1,12 +1,10 @@
-#include "SyncJob.h"
+#include "tools/cli/SyncJob.h"
 
-#include "Verify.h"
+#include "tools/cli/Verify.h"
 
 #include "reader/CPort.h"
 
-namespace cli {
-
-SyncJob::SyncJob(const QString& Port, const TRfidTags& Tags, uint32_t Master, int TimeoutMs, std::function<void()> Done)
+TSyncJob::TSyncJob(const QString& Port, const TRfidTags& Tags, uint32_t Master, int TimeoutMs, std::function<void()> Done)
     : FTimeoutMs(TimeoutMs), FDone(std::move(Done))
 {
     FResult.Port = Port;
@@ -27,14 +25,14 @@ SyncJob::SyncJob(const QString& Port, const TRfidTags& Tags, uint32_t Master, in
     FReader.OnEndUpdate = [this](QObject*) { Written(); };
 }
 
-SyncJob::~SyncJob()
+TSyncJob::~TSyncJob()
 {
     FReader.OnDisconnect = nullptr;
     FReader.OnEndUpdate = nullptr;
     FReader.OnTransferEnd = nullptr;
 }
 
-void SyncJob::Start()
+void TSyncJob::Start()
 {
     FClock.start();
     try {
@@ -47,12 +45,12 @@ void SyncJob::Start()
 
 // The reader's frame 9 arrives inside the component's handler: the read back starts once it
 // has returned.
-void SyncJob::Written()
+void TSyncJob::Written()
 {
     QMetaObject::invokeMethod(this, [this] { ReadBack(); }, Qt::QueuedConnection);
 }
 
-void SyncJob::ReadBack()
+void TSyncJob::ReadBack()
 {
     if (FFinished)
         return;
@@ -75,7 +73,7 @@ void SyncJob::ReadBack()
     }
 }
 
-void SyncJob::End(bool Ok, const QString& Message)
+void TSyncJob::End(bool Ok, const QString& Message)
 {
     if (FFinished)
         return;
@@ -99,5 +97,3 @@ void SyncJob::End(bool Ok, const QString& Message)
             FDone();
     }, Qt::QueuedConnection);
 }
-
-} // namespace cli

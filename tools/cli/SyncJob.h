@@ -8,12 +8,10 @@
 
 #include <functional>
 
-namespace cli {
-
 // One reader of a sync: connects, writes the database, reads it back and compares, all without
 // waiting, so that many run side by side in one event loop and a reader that drops or stalls
 // fails alone.
-class SyncJob : public QObject
+class TSyncJob : public QObject
 {
 public:
     struct Outcome
@@ -27,8 +25,8 @@ public:
     };
 
     // Done runs once, when the job has ended either way.
-    SyncJob(const QString& Port, const TRfidTags& Tags, uint32_t Master, int TimeoutMs, std::function<void()> Done);
-    ~SyncJob() override;
+    TSyncJob(const QString& Port, const TRfidTags& Tags, uint32_t Master, int TimeoutMs, std::function<void()> Done);
+    ~TSyncJob() override;
 
     void Start();
     bool Finished() const { return FFinished; }
@@ -48,5 +46,3 @@ private:
     QElapsedTimer FClock;
     TDorvik FReader; // last: its events reach everything above
 };
-
-} // namespace cli

@@ -1,4 +1,4 @@
-#include "TextFiles.h"
+#include "tools/cli/TextFiles.h"
 
 #include "common/Errors.h"
 #include "common/SystemError.h"
@@ -9,8 +9,6 @@
 #include <QStringDecoder>
 
 #include <cerrno>
-
-namespace cli {
 
 namespace {
 
@@ -65,5 +63,3 @@ void SaveUtf8File(const QString& FileName, const QString& Text)
     if (!File.commit())
         throw Exception("Stream write error");
 }
-
-} // namespace cli

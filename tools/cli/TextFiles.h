@@ -4,12 +4,9 @@
 
 // Whole text files in UTF-8, with the card database file's messages for a file that cannot be
 // opened or created.
-namespace cli {
 
 // Raises Exception when the file cannot be read or is not UTF-8. A byte order mark is dropped.
 QString ReadUtf8File(const QString& FileName);
 
 // Replaces the file only when every byte is written: a failure leaves no partial file.
 void SaveUtf8File(const QString& FileName, const QString& Text);
-
-} // namespace cli

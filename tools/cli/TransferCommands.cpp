@@ -1,16 +1,14 @@
-#include "Arguments.h"
-#include "Commands.h"
-#include "Console.h"
-#include "ReaderSession.h"
-#include "Verify.h"
+#include "tools/cli/Arguments.h"
+#include "tools/cli/Commands.h"
+#include "tools/cli/Console.h"
+#include "tools/cli/ReaderSession.h"
+#include "tools/cli/Verify.h"
 
 #include "cards/CardDatabaseFile.h"
 #include "reader/Protocol.h"
 
 #include <optional>
 #include <vector>
-
-namespace cli {
 
 namespace {
 
@@ -38,11 +36,11 @@ const char WriteHelp[] =
 
 int RunRead(const QStringList& Args)
 {
-    const Arguments Given(QStringLiteral("read"), Args,
-                          {{{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("FILE")},
+    const TArguments Given(QStringLiteral("read"), Args,
+                           {{{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("FILE")},
                            {{QStringLiteral("n"), QStringLiteral("names")}, QStringLiteral("FILE")},
                            TimeoutOption()},
-                          {QStringLiteral("PORT")}, 1);
+                           {QStringLiteral("PORT")}, 1);
     if (Given.Help()) {
         Print(QString::fromUtf8(ReadHelp));
         return 0;
@@ -55,7 +53,7 @@ int RunRead(const QStringList& Args)
     if (Given.IsSet(QStringLiteral("names")))
         Names = LoadCardDatabaseFile(Given.Value(QStringLiteral("names")));
 
-    ReaderSession Session(Port, Timeout);
+    TReaderSession Session(Port, Timeout);
     TDorvik& Reader = Session.Reader();
     // A read keeps the names of the cards already listed.
     if (Names)
@@ -70,8 +68,8 @@ int RunRead(const QStringList& Args)
 
 int RunWrite(const QStringList& Args)
 {
-    const Arguments Given(QStringLiteral("write"), Args, {{{QStringLiteral("verify")}, {}}, TimeoutOption()},
-                          {QStringLiteral("PORT"), QStringLiteral("FILE")}, 2);
+    const TArguments Given(QStringLiteral("write"), Args, {{{QStringLiteral("verify")}, {}}, TimeoutOption()},
+                           {QStringLiteral("PORT"), QStringLiteral("FILE")}, 2);
     if (Given.Help()) {
         Print(QString::fromUtf8(WriteHelp).arg(protocol::CardLimit));
         return 0;
@@ -82,7 +80,7 @@ int RunWrite(const QStringList& Args)
     CheckFits(File.Tags);
     const int Timeout = Given.TimeoutMs();
 
-    ReaderSession Session(Port, Timeout);
+    TReaderSession Session(Port, Timeout);
     TDorvik& Reader = Session.Reader();
     Reader.Tags().TakeRecordsFrom(File.Tags);
     Reader.SetMaster(File.Master);
@@ -98,5 +96,3 @@ int RunWrite(const QStringList& Args)
     }
     return 0;
 }
-
-} // namespace cli

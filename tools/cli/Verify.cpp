@@ -1,9 +1,7 @@
-#include "Verify.h"
+#include "tools/cli/Verify.h"
 
 #include "common/Errors.h"
 #include "reader/Protocol.h"
-
-namespace cli {
 
 CardValues ValuesOf(const TRfidTags& Tags)
 {
@@ -35,5 +33,3 @@ void Verify(const CardValues& Written, uint8_t WrittenMaster, const TDorvik& Rea
         throw Exception(Format("Verify failed: the reader's master index is %u, %u was written",
                                unsigned(Reader.Master()), unsigned(WrittenMaster)));
 }
-
-} // namespace cli

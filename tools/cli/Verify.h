@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-namespace cli {
-
 using CardValues = std::vector<uint32_t>;
 
 CardValues ValuesOf(const TRfidTags& Tags);
@@ -17,5 +15,3 @@ void CheckFits(const TRfidTags& Tags);
 // What the reader holds now against what was written: same cards (by value), same order, same
 // master index as far as a byte carries it. Raises Exception saying what differs.
 void Verify(const CardValues& Written, uint8_t WrittenMaster, const TDorvik& Reader);
-
-} // namespace cli

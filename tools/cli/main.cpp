@@ -1,8 +1,8 @@
 // dorvik-cli: the reader and its card database files from the command line, for scripts.
 
-#include "Arguments.h"
-#include "Commands.h"
-#include "Console.h"
+#include "tools/cli/Arguments.h"
+#include "tools/cli/Commands.h"
+#include "tools/cli/Console.h"
 
 #include <QCoreApplication>
 
@@ -47,9 +47,9 @@ struct Command
 };
 
 const Command Commands[] = {
-    {"ports", cli::RunPorts}, {"read", cli::RunRead},     {"write", cli::RunWrite},   {"door", cli::RunDoor},
-    {"show", cli::RunShow},   {"import", cli::RunImport}, {"export", cli::RunExport}, {"sync", cli::RunSync},
-    {"diff", cli::RunDiff},
+    {"ports", RunPorts}, {"read", RunRead},     {"write", RunWrite},   {"door", RunDoor},
+    {"show", RunShow},   {"import", RunImport}, {"export", RunExport}, {"sync", RunSync},
+    {"diff", RunDiff},
 };
 
 const Command* CommandNamed(const QString& Name)
@@ -63,7 +63,7 @@ const Command* CommandNamed(const QString& Name)
 
 int Fail(const QString& Line, int Status)
 {
-    cli::PrintError(Line + u'\n');
+    PrintError(Line + u'\n');
     return Status;
 }
 
@@ -75,11 +75,11 @@ int main(int argc, char** argv)
     const QStringList Args = App.arguments().mid(1);
     const QString Name = Args.value(0);
     if (Name == u"--help" || Name == u"-h" || Name == u"help") {
-        cli::Print(QString::fromUtf8(Usage));
+        Print(QString::fromUtf8(Usage));
         return 0;
     }
     if (Name == u"--version" || Name == u"-v") {
-        cli::Print(QStringLiteral("dorvik-cli (Dorvik Manager) " DORVIK_VERSION "\n"));
+        Print(QStringLiteral("dorvik-cli (Dorvik Manager) " DORVIK_VERSION "\n"));
         return 0;
     }
     const Command* Chosen = CommandNamed(Name);
@@ -91,7 +91,7 @@ int main(int argc, char** argv)
     const QString Where = QStringLiteral("dorvik-cli ") + Name;
     try {
         return Chosen->Run(Args.mid(1));
-    } catch (const cli::UsageError& E) {
+    } catch (const EUsage& E) {
         return Fail(QStringLiteral("%1: %2 (see %1 --help)").arg(Where, QString::fromUtf8(E.what())), 2);
     } catch (const std::exception& E) {
         return Fail(QStringLiteral("%1: %2").arg(Where, QString::fromUtf8(E.what())), 1);

@@ -1,4 +1,4 @@
-#include "Console.h"
+#include "tools/virtual-reader/Console.h"
 
 #include <cerrno>
 #include <csignal>
@@ -8,14 +8,14 @@
 #include <system_error>
 #include <unistd.h>
 
-void Console::Line(const std::string& Text)
+void TConsole::Line(const std::string& Text)
 {
     std::lock_guard Lock(FMutex);
     std::fprintf(stdout, "%s\n", Text.c_str());
     std::fflush(stdout);
 }
 
-void Console::Error(const std::string& Text)
+void TConsole::Error(const std::string& Text)
 {
     std::lock_guard Lock(FMutex);
     std::fprintf(stderr, "%s\n", Text.c_str());
@@ -37,7 +37,7 @@ sigset_t QuitSignals()
 
 } // namespace
 
-InputLoop::InputLoop()
+TInputLoop::TInputLoop()
 {
     const sigset_t Set = QuitSignals();
     pthread_sigmask(SIG_BLOCK, &Set, nullptr);
@@ -46,7 +46,7 @@ InputLoop::InputLoop()
         throw std::system_error(errno, std::generic_category(), "signalfd");
 }
 
-void InputLoop::Run(const std::function<bool(const std::string& Line)>& Handle)
+void TInputLoop::Run(const std::function<bool(const std::string& Line)>& Handle)
 {
     std::string Pending;
     for (;;) {

@@ -1,4 +1,4 @@
-#include "ReaderDatabase.h"
+#include "tools/virtual-reader/ReaderDatabase.h"
 
 #include "cards/CardDatabaseFile.h"
 
@@ -8,7 +8,7 @@ namespace {
 
 // A load of the shared file format leaves the door settings out; a reader keeps them, so they
 // are read from the header here (offsets 5 and 6).
-void ReadDoorSettings(const QString& FileName, ReaderDatabase& Database)
+void ReadDoorSettings(const QString& FileName, TReaderDatabase& Database)
 {
     QFile File(FileName);
     if (!File.open(QIODevice::ReadOnly))
@@ -29,19 +29,19 @@ uint32_t CardValue(const sim::CardBytes& Card)
     return Tag.CardValue();
 }
 
-ReaderDatabase SampleDatabase()
+TReaderDatabase SampleDatabase()
 {
-    ReaderDatabase Database;
+    TReaderDatabase Database;
     Database.Cards = {{0x01, 0x00, 0x12, 0xD6, 0x87},
                       {0x00, 0x00, 0xBC, 0x61, 0x4E},
                       {0x00, 0x07, 0x5B, 0xCD, 0x15}};
     return Database;
 }
 
-ReaderDatabase LoadReaderDatabase(const QString& FileName)
+TReaderDatabase LoadReaderDatabase(const QString& FileName)
 {
     TLoadedCardDatabase Loaded = LoadCardDatabaseFile(FileName);
-    ReaderDatabase Database;
+    TReaderDatabase Database;
     Database.Master = uint8_t(Loaded.Master);
     for (int I = 0; I < Loaded.Tags.Count(); ++I) {
         const TRfidTag& Tag = Loaded.Tags.Items(I);
@@ -53,7 +53,7 @@ ReaderDatabase LoadReaderDatabase(const QString& FileName)
     return Database;
 }
 
-void SaveReaderDatabase(const QString& FileName, const ReaderDatabase& Database)
+void SaveReaderDatabase(const QString& FileName, const TReaderDatabase& Database)
 {
     TRfidTags Tags;
     for (const sim::CardBytes& Card : Database.Cards) {
@@ -66,16 +66,16 @@ void SaveReaderDatabase(const QString& FileName, const ReaderDatabase& Database)
     SaveCardDatabaseFile(FileName, Tags, Header);
 }
 
-void PutInto(sim::SimReader& Reader, const ReaderDatabase& Database)
+void PutInto(sim::SimReader& Reader, const TReaderDatabase& Database)
 {
     Reader.SetCards(Database.Cards);
     Reader.SetMaster(Database.Master);
     Reader.SetDoor(Database.DoorMode, Database.DoorDelay);
 }
 
-ReaderDatabase TakeFrom(const sim::SimReader& Reader, std::map<uint32_t, QByteArray> Names)
+TReaderDatabase TakeFrom(const sim::SimReader& Reader, std::map<uint32_t, QByteArray> Names)
 {
-    ReaderDatabase Database;
+    TReaderDatabase Database;
     Database.Cards = Reader.Cards();
     Database.Master = Reader.Master();
     Database.DoorMode = Reader.DoorMode();

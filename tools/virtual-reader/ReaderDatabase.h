@@ -11,7 +11,7 @@
 
 // What the virtual reader holds, plus the names that a card database file gave its cards (the
 // reader itself keeps no names; they are carried along so that a save does not lose them).
-struct ReaderDatabase
+struct TReaderDatabase
 {
     std::vector<sim::CardBytes> Cards;
     uint8_t Master = 0;
@@ -20,14 +20,14 @@ struct ReaderDatabase
     std::map<uint32_t, QByteArray> Names; // by card value
 };
 
-ReaderDatabase SampleDatabase();
+TReaderDatabase SampleDatabase();
 
 // Raise the card database file's errors (Exception) unchanged.
-ReaderDatabase LoadReaderDatabase(const QString& FileName);
-void SaveReaderDatabase(const QString& FileName, const ReaderDatabase& Database);
+TReaderDatabase LoadReaderDatabase(const QString& FileName);
+void SaveReaderDatabase(const QString& FileName, const TReaderDatabase& Database);
 
-void PutInto(sim::SimReader& Reader, const ReaderDatabase& Database);
+void PutInto(sim::SimReader& Reader, const TReaderDatabase& Database);
 // The reader's state now, keeping the names known before.
-ReaderDatabase TakeFrom(const sim::SimReader& Reader, std::map<uint32_t, QByteArray> Names);
+TReaderDatabase TakeFrom(const sim::SimReader& Reader, std::map<uint32_t, QByteArray> Names);
 
 uint32_t CardValue(const sim::CardBytes& Card);

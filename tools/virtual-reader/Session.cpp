@@ -1,7 +1,7 @@
-#include "Session.h"
+#include "tools/virtual-reader/Session.h"
 
-#include "Console.h"
-#include "ReaderDatabase.h"
+#include "tools/virtual-reader/Console.h"
+#include "tools/virtual-reader/ReaderDatabase.h"
 #include "cards/RfidTags.h"
 
 #include <charconv>
@@ -42,12 +42,12 @@ sim::CardBytes CardOfValue(uint32_t Value)
     return {0, uint8_t(Value >> 24), uint8_t(Value >> 16), uint8_t(Value >> 8), uint8_t(Value)};
 }
 
-Session::Session(sim::SimReader& Reader, Console& Out, const std::map<uint32_t, QByteArray>& Names)
+TSession::TSession(sim::SimReader& Reader, TConsole& Out, const std::map<uint32_t, QByteArray>& Names)
     : FReader(Reader), FOut(Out), FNames(Names)
 {
 }
 
-const char* Session::Help()
+const char* TSession::Help()
 {
     return "Commands, one a line:\n"
            "  <number>   swipe the card with this value (decimal, or hexadecimal with 0x)\n"
@@ -56,7 +56,7 @@ const char* Session::Help()
            "  q          quit (so do end of input, Ctrl+C and SIGTERM)";
 }
 
-bool Session::Handle(const std::string& Line)
+bool TSession::Handle(const std::string& Line)
 {
     const std::string Command = Trimmed(Line);
     if (Command.empty())
@@ -74,14 +74,14 @@ bool Session::Handle(const std::string& Line)
     return true;
 }
 
-void Session::Swipe(uint32_t Value)
+void TSession::Swipe(uint32_t Value)
 {
     const sim::CardBytes Card = CardOfValue(Value);
     FOut.Line("Swiping card " + CardText(Card));
     FReader.Swipe(Card);
 }
 
-void Session::List()
+void TSession::List()
 {
     const std::vector<sim::CardBytes> Cards = FReader.Cards();
     const uint8_t Master = FReader.Master();

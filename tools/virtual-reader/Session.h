@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-class Console;
+class TConsole;
 
 // The commands a person types at the virtual reader.
-class Session
+class TSession
 {
 public:
-    Session(sim::SimReader& Reader, Console& Out, const std::map<uint32_t, QByteArray>& Names);
+    TSession(sim::SimReader& Reader, TConsole& Out, const std::map<uint32_t, QByteArray>& Names);
 
     // Returns false when the person asked to quit.
     bool Handle(const std::string& Line);
@@ -29,7 +29,7 @@ private:
     void List();
 
     sim::SimReader& FReader;
-    Console& FOut;
+    TConsole& FOut;
     const std::map<uint32_t, QByteArray>& FNames;
     std::mt19937 FRandom{std::random_device{}()};
 };

@@ -1,8 +1,8 @@
 // dorvik-virtual-reader: a card reader on a pseudo-terminal, to try the manager without one.
 
-#include "Console.h"
-#include "ReaderDatabase.h"
-#include "Session.h"
+#include "tools/virtual-reader/Console.h"
+#include "tools/virtual-reader/ReaderDatabase.h"
+#include "tools/virtual-reader/Session.h"
 
 #include <cstring>
 #include <exception>
@@ -62,26 +62,26 @@ std::string FrameLine(sim::SimReader::Direction Way, const sim::Frame& Bytes)
 
 // Returns what the reader holds at the end. Its thread has ended by then, so every frame line is
 // out before the program goes on.
-ReaderDatabase PlayReader(const ReaderDatabase& Start, bool Quiet, InputLoop& Input, Console& Out)
+TReaderDatabase PlayReader(const TReaderDatabase& Start, bool Quiet, TInputLoop& Input, TConsole& Out)
 {
     sim::SimReader Reader;
     PutInto(Reader, Start);
     if (!Quiet)
         Reader.SetObserver([&Out](auto Way, const sim::Frame& Bytes) { Out.Line(FrameLine(Way, Bytes)); });
     Out.Line("Port: " + Reader.PortName()); // only now may anyone know where to connect
-    Out.Line(Session::Help());
+    Out.Line(TSession::Help());
 
-    Session Commands(Reader, Out, Start.Names);
+    TSession Commands(Reader, Out, Start.Names);
     Input.Run([&](const std::string& Line) { return Commands.Handle(Line); });
     return TakeFrom(Reader, Start.Names);
 }
 
-int Run(const Options& Given, Console& Out)
+int Run(const Options& Given, TConsole& Out)
 {
-    const ReaderDatabase Start =
+    const TReaderDatabase Start =
         Given.LoadFile.isEmpty() ? SampleDatabase() : LoadReaderDatabase(Given.LoadFile);
-    InputLoop Input; // before the reader's thread starts, so that only the loop sees Ctrl+C
-    const ReaderDatabase Held = PlayReader(Start, Given.Quiet, Input, Out);
+    TInputLoop Input; // before the reader's thread starts, so that only the loop sees Ctrl+C
+    const TReaderDatabase Held = PlayReader(Start, Given.Quiet, Input, Out);
     if (!Given.SaveFile.isEmpty()) {
         SaveReaderDatabase(Given.SaveFile, Held);
         Out.Line("Saved " + std::to_string(Held.Cards.size()) + " cards to " + Given.SaveFile.toStdString());
@@ -100,11 +100,11 @@ int main(int argc, char** argv)
     }
     if (!Given || Given->Help) {
         std::fputs(Usage, Given ? stdout : stderr);
-        std::fputs(Session::Help(), Given ? stdout : stderr);
+        std::fputs(TSession::Help(), Given ? stdout : stderr);
         std::fputs("\n", Given ? stdout : stderr);
         return Given ? 0 : 2;
     }
-    Console Out;
+    TConsole Out;
     try {
         return Run(*Given, Out);
     } catch (const std::exception& E) {
