@@ -43,6 +43,13 @@ foreach(Path
     ExpectMatch("${Contents}" " \\./${Path}\n" "file ${Path}")
 endforeach()
 ExpectMatch("${Contents}" "\n-rwxr-xr-x[^\n]* \\./usr/bin/dorvik\n" "the program is executable")
+# Only the three programs: developer tools (dorvik-screenshots) are built but never installed.
+string(REGEX MATCHALL " \\./usr/bin/[^/\n]+\n" Programs "${Contents}")
+list(TRANSFORM Programs REPLACE "^ \\./usr/bin/([^\n]+)\n$" "\\1")
+list(SORT Programs)
+if(NOT Programs STREQUAL "dorvik;dorvik-cli;dorvik-virtual-reader")
+    message(FATAL_ERROR "programs in the package: ${Programs}; expected dorvik, dorvik-cli, dorvik-virtual-reader")
+endif()
 
 # Every accepted lintian tag comes with its reason: a comment right above it.
 file(STRINGS ${OVERRIDES} Lines)

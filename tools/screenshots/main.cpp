@@ -1,6 +1,5 @@
-// Not a check: with DORVIK_SCREENSHOTS set to a folder (scripts/screenshots does that), draws
-// every window of the program in its skin into PNG files there, so the look can be reviewed
-// without a display.
+// dorvik-screenshots: draws every window of the manager in its skin into PNG files, so the look
+// can be reviewed without a display. scripts/screenshots runs it at two pixel densities.
 
 #include "cards/NameText.h"
 #include "reader/Dorvik.h"
@@ -14,40 +13,58 @@
 #include "ui/ProgressFrm.h"
 #include "ui/Skin.h"
 
-#include "support/ModalHelper.h"
-#include "support/TestSupport.h"
-
-#include <QComboBox>
 #include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDialog>
 #include <QDir>
 #include <QEventLoop>
-#include <QScreen>
-#include <QTimer>
 #include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardItemModel>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 
-#include <gtest/gtest.h>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <utility>
 
 namespace {
 
-class Screenshots : public ::testing::Test
+const char Usage[] =
+    "Usage: dorvik-screenshots FOLDER\n"
+    "Draws every window of the manager in its skin into PNG files in FOLDER (made if missing).\n"
+    "Runs on the offscreen platform unless QT_QPA_PLATFORM names another; the files take the\n"
+    "pixel density of its screen.\n"
+    "Exit status: 0 when every file was written, 1 otherwise, 2 for bad arguments.\n";
+
+// Draws windows into the folder; a window that cannot be drawn or saved is reported, and the
+// others are still drawn.
+class TCamera
 {
-protected:
-    void SetUp() override
+public:
+    explicit TCamera(const QDir& Folder) : FFolder(Folder) {}
+
+    bool Failed() const { return FFailed; }
+
+    void Fail(const QString& What)
     {
-        const QString Folder = qEnvironmentVariable("DORVIK_SCREENSHOTS");
-        if (Folder.isEmpty())
-            GTEST_SKIP() << "set DORVIK_SCREENSHOTS to a folder to draw the windows";
-        FFolder = QDir(Folder);
-        ASSERT_TRUE(FFolder.mkpath("."));
-        ApplySkin(*qApp);
+        std::fprintf(stderr, "dorvik-screenshots: %s\n", qPrintable(What));
+        FFailed = true;
     }
+
+    QString PathOf(const QString& FileName) const { return FFolder.filePath(FileName); }
 
     // Shows Window like the program does, lets it settle, and saves what it looks like.
     void Save(QWidget& Window, const QString& Name)
@@ -59,69 +76,92 @@ protected:
     }
 
     // The event loop really waits for a while: enable rules run only then.
-    static void Idle()
+    static void Idle(std::chrono::milliseconds Duration = std::chrono::milliseconds(150))
     {
         QEventLoop Loop;
-        QTimer::singleShot(std::chrono::milliseconds(150), &Loop, &QEventLoop::quit);
+        QTimer::singleShot(Duration, &Loop, &QEventLoop::quit);
         Loop.exec();
     }
 
-    void SaveGrab(QWidget& Window, const QString& Name)
+    void SaveGrab(QWidget& Window, const QString& Name) { SaveImage(Window.grab().toImage(), Name + ".png"); }
+
+    void SaveImage(const QImage& Image, const QString& FileName)
     {
-        const QString Path = FFolder.filePath(Name + ".png");
-        EXPECT_TRUE(Window.grab().save(Path)) << Path.toStdString();
+        const QString Path = PathOf(FileName);
+        if (Image.isNull())
+            Fail(QStringLiteral("cannot draw %1").arg(FileName));
+        else if (!Image.save(Path))
+            Fail(QStringLiteral("cannot write %1").arg(Path));
     }
 
-    // Grabs the message box that Show opens, then answers it.
+    // Grabs the message box that Show opens, then closes it. Show runs the box modally, so the
+    // grab happens from a timer inside the box's own event loop.
     void SaveBox(const QString& Name, const std::function<void()>& Show)
     {
-        auto Watch = AnswerNextModal([&](QWidget* Box) {
-            Pump(std::chrono::milliseconds(100));
-            SaveGrab(*Box, Name);
-            Box->close();
+        const QPointer<QWidget> Before = QApplication::activeModalWidget();
+        const QDeadlineTimer Deadline(std::chrono::seconds(10));
+        bool Drawn = false;
+        QTimer Poll;
+        Poll.setInterval(10);
+        QObject::connect(&Poll, &QTimer::timeout, [&] {
+            QWidget* Box = QApplication::activeModalWidget();
+            if (Box && Box != Before) {
+                Poll.stop();
+                Drawn = true;
+                Idle(std::chrono::milliseconds(100));
+                SaveGrab(*Box, Name);
+                Box->close();
+            } else if (Deadline.hasExpired()) {
+                Poll.stop();
+            }
         });
+        Poll.start();
         Show();
-        EXPECT_TRUE(Watch->Answered()) << Name.toStdString();
+        if (!Drawn)
+            Fail(QStringLiteral("cannot draw %1: no message box came up").arg(Name));
     }
 
+private:
     QDir FFolder;
+    bool FFailed = false;
 };
 
-TEST_F(Screenshots, SmallWindows)
+void SmallWindows(TCamera& Camera)
 {
     TDoorConfigDialog Door(nullptr);
     Door.SetMode(dmUnlockTimed);
     Door.SetDelay(10);
-    Save(Door, "door-config");
+    Camera.Save(Door, "door-config");
 
     TCardSwipeForm Swipe(nullptr);
     TRfidTag Tag;
     Tag.Bytes = {0x01, 0x00, 0x12, 0xD6, 0x87};
     Swipe.SetTag(Tag);
-    Save(Swipe, "card-swipe");
+    Camera.Save(Swipe, "card-swipe");
 
     TNameDialog Name(nullptr);
     Name.SetCardName("Front door");
-    Save(Name, "name");
+    Camera.Save(Name, "name");
 
     TProgressForm Progress(nullptr);
-    Save(Progress, "progress");
+    Camera.Save(Progress, "progress");
 }
 
-TEST_F(Screenshots, MessageBoxes)
+void MessageBoxes(TCamera& Camera)
 {
-    SaveBox("box-information", [] { ShowInformation(nullptr, "Your card reader has been updated and is ready to use."); });
-    SaveBox("box-error", [] { ShowError(nullptr, "Invalid unlock delay"); });
-    SaveBox("box-ok-cancel", [] {
+    Camera.SaveBox("box-information",
+                   [] { ShowInformation(nullptr, "Your card reader has been updated and is ready to use."); });
+    Camera.SaveBox("box-error", [] { ShowError(nullptr, "Invalid unlock delay"); });
+    Camera.SaveBox("box-ok-cancel", [] {
         AskOkCancel(nullptr, "Do you want to transfer the card reader's database to your computer?\r\n\r\n"
                              "Any changes you made locally will be lost.");
     });
-    SaveBox("box-yes-no", [] { AskYesNo(nullptr, "Set 0001234567 018,54919 as master card?"); });
-    SaveBox("box-error-report", [] { ShowErrorReport(std::runtime_error("Unknown command")); });
+    Camera.SaveBox("box-yes-no", [] { AskYesNo(nullptr, "Set 0001234567 018,54919 as master card?"); });
+    Camera.SaveBox("box-error-report", [] { ShowErrorReport(std::runtime_error("Unknown command")); });
 }
 
 // Every picture on the window background, at its own size and at twice the density.
-TEST_F(Screenshots, Pictures)
+void PictureSheets(TCamera& Camera)
 {
     const std::pair<const char*, QSize> Pictures[] = {
         {"question-disc", {64, 64}}, {"tick", {24, 24}},         {"arrow-tray", {64, 64}}, {"usb-plug", {128, 128}},
@@ -142,18 +182,20 @@ TEST_F(Screenshots, Pictures)
                 Y += RowHeight + 12;
                 RowHeight = 0;
             }
-            Painter.drawPixmap(X, Y, Picture(Name, Size, Ratio));
+            const QPixmap Drawn = Picture(Name, Size, Ratio);
+            if (Drawn.isNull())
+                Camera.Fail(QStringLiteral("cannot draw the picture %1").arg(QLatin1String(Name)));
+            Painter.drawPixmap(X, Y, Drawn);
             X += Size.width() + 12;
             RowHeight = std::max(RowHeight, Size.height());
         }
         Painter.end();
-        const QString Path = FFolder.filePath(Ratio > 1 ? "pictures@2x.png" : "pictures.png");
-        EXPECT_TRUE(Sheet.save(Path)) << Path.toStdString();
+        Camera.SaveImage(Sheet, Ratio > 1 ? "pictures@2x.png" : "pictures.png");
     }
 }
 
 // The controls the later windows use, in the skin: command buttons, a list, a drop-down list.
-TEST_F(Screenshots, SkinSampler)
+void SkinSampler(TCamera& Camera)
 {
     QDialog Window;
     Window.resize(460, 260);
@@ -198,12 +240,12 @@ TEST_F(Screenshots, SkinSampler)
     auto* Disabled = new QPushButton("&Cancel", &Window);
     Disabled->setGeometry(376, 224, 75, 25);
     Disabled->setEnabled(false);
-    Save(Window, "skin-sampler");
+    Camera.Save(Window, "skin-sampler");
 }
 
 // The main window as a user sees it after a read: a few named cards, one of them the master,
 // one name beyond ASCII, one row selected.
-TEST_F(Screenshots, MainWindow)
+void MainWindow(TCamera& Camera)
 {
     TMainForm Main;
     TProgressForm Progress(&Main);
@@ -219,34 +261,74 @@ TEST_F(Screenshots, MainWindow)
     Main.CardReader()->SetMaster(2);
     Main.RefreshCardList();
     Main.resize(733, 575);
-    Save(Main, "main-nothing-selected");
+    Camera.Save(Main, "main-nothing-selected");
 
     auto* List = Main.findChild<QTreeView*>("lstCards");
+    if (!List) {
+        Camera.Fail("cannot draw main: the main window has no card list lstCards");
+        return;
+    }
     List->selectionModel()->select(List->model()->index(1, 0),
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    Save(Main, "main");
+    Camera.Save(Main, "main");
 }
 
-TEST_F(Screenshots, ConnectionDialog)
+void ConnectionDialog(TCamera& Camera)
 {
     qputenv("DORVIK_EXTRA_PORTS", "ttyUSB0:ttyACM1");
     TConnectionDialog Connection(nullptr);
     qunsetenv("DORVIK_EXTRA_PORTS");
-    Save(Connection, "connection");
+    Camera.Save(Connection, "connection");
 
     // With its list open: the list is a window of its own, so the screen is grabbed.
     Connection.show();
-    Idle();
+    TCamera::Idle();
     auto* Ports = Connection.findChild<QComboBox*>("cbPort");
-    ASSERT_NE(Ports, nullptr);
+    if (!Ports) {
+        Camera.Fail("cannot draw connection-list: the connection dialog has no port list cbPort");
+        return;
+    }
     Ports->showPopup();
-    Idle();
+    TCamera::Idle();
     const QRect Area = Connection.frameGeometry().united(Ports->view()->window()->frameGeometry());
-    const QString Path = FFolder.filePath("connection-list.png");
-    EXPECT_TRUE(Connection.screen()->grabWindow(0, Area.x(), Area.y(), Area.width(), Area.height()).save(Path))
-        << Path.toStdString();
+    Camera.SaveImage(Connection.screen()->grabWindow(0, Area.x(), Area.y(), Area.width(), Area.height()).toImage(),
+                     "connection-list.png");
     Ports->hidePopup();
     Connection.hide();
 }
 
 } // namespace
+
+int main(int argc, char** argv)
+{
+    // Answered before QApplication, which needs a platform to start.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (argc != 2 || argv[1][0] == '-' || argv[1][0] == '\0') {
+        std::fputs(Usage, stderr);
+        return 2;
+    }
+    // Drawn for review, not for the screen at hand.
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const QString Folder = QString::fromLocal8Bit(argv[1]);
+    QApplication Application(argc, argv);
+
+    const QDir Out(Folder);
+    if (!Out.mkpath(".")) {
+        std::fprintf(stderr, "dorvik-screenshots: cannot make the folder %s\n", qPrintable(Folder));
+        return 1;
+    }
+    ApplySkin(Application);
+
+    TCamera Camera(Out);
+    SmallWindows(Camera);
+    MessageBoxes(Camera);
+    PictureSheets(Camera);
+    SkinSampler(Camera);
+    MainWindow(Camera);
+    ConnectionDialog(Camera);
+    return Camera.Failed() ? 1 : 0;
+}
