@@ -3,6 +3,7 @@
 // reads from a simulated reader on a pseudo-terminal through the main window's reader component.
 // The simulated reader's thread and its few kilobytes count too, so the figure errs high.
 
+#include "bench/BenchCards.h"
 #include "bench/BenchTable.h"
 #include "common/Errors.h"
 #include "reader/Dorvik.h"
@@ -42,16 +43,6 @@ long StatusKb(const char* Field)
 
 double Mb(long Kb) { return double(Kb) / 1024; }
 
-std::vector<sim::CardBytes> TestCards()
-{
-    std::vector<sim::CardBytes> Cards;
-    for (int I = 0; I < CardCount; ++I) {
-        const uint32_t Value = 1000 + uint32_t(I) * 7919;
-        Cards.push_back({uint8_t(I), uint8_t(Value >> 24), uint8_t(Value >> 16), uint8_t(Value >> 8), uint8_t(Value)});
-    }
-    return Cards;
-}
-
 void RunUntil(const std::function<bool()>& Condition)
 {
     QDeadlineTimer GiveUp(10000);
@@ -74,7 +65,7 @@ int main(int argc, char** argv)
     SetExceptionReporter([](const std::exception& E) { Fail(E.what()); });
 
     sim::SimReader Sim; // outlives the window, which disconnects when it closes
-    Sim.SetCards(TestCards());
+    Sim.SetCards(BenchCards(CardCount));
     TMainForm MainForm;
     TProgressForm ProgressForm(&MainForm);
     MainForm.SetProgressForm(&ProgressForm);

@@ -2,6 +2,7 @@
 // accepters) against the same read on the bare pseudo-terminal, and dorvik-cli sync of one
 // 250-card database to 1, 4 and 16 simulated readers against the time for one.
 
+#include "bench/BenchCards.h"
 #include "bench/BenchTable.h"
 #include "cards/CardDatabaseFile.h"
 #include "reader/Dorvik.h"
@@ -26,16 +27,6 @@ constexpr int CardCount = 250;
 constexpr int Rounds = 9;
 
 [[noreturn]] void Fail(const char* What) { BenchFailed("bench_network", What); }
-
-std::vector<sim::CardBytes> TestCards()
-{
-    std::vector<sim::CardBytes> Cards;
-    for (int I = 0; I < CardCount; ++I) {
-        const uint32_t Value = 1000 + uint32_t(I) * 7919;
-        Cards.push_back({uint8_t(I), uint8_t(Value >> 24), uint8_t(Value >> 16), uint8_t(Value >> 8), uint8_t(Value)});
-    }
-    return Cards;
-}
 
 double Median(std::vector<double> Values)
 {
@@ -91,7 +82,7 @@ int main(int argc, char** argv)
         std::printf("ser2net not found: the network rows are left out (install the ser2net package)\n");
     } else {
         sim::SimReader Sim;
-        Sim.SetCards(TestCards());
+        Sim.SetCards(BenchCards(CardCount));
         const double Bare = ReadMs(QString::fromStdString(Sim.PortName()));
         for (const bool Rfc2217 : {false, true}) {
             Ser2netServer Server(QString::fromStdString(Sim.PortName()), Rfc2217, 19200);
@@ -112,7 +103,7 @@ int main(int argc, char** argv)
     QTemporaryDir Dir;
     const QString File = Dir.filePath(QStringLiteral("site.tdb"));
     TRfidTags Tags;
-    for (const auto& C : TestCards())
+    for (const auto& C : BenchCards(CardCount))
         Tags.Add().Bytes = C;
     SaveCardDatabaseFile(File, Tags, {0, 0, 5});
     const double One = SyncSeconds(File, 1);

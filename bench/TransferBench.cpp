@@ -4,6 +4,7 @@
 // operating system and the simulated reader set; the difference is what the program adds, shown
 // per card beside the time that card takes on a real line at 19200 bit/s.
 
+#include "bench/BenchCards.h"
 #include "bench/BenchTable.h"
 #include "reader/Dorvik.h"
 #include "sim/SimReader.h"
@@ -40,17 +41,6 @@ double MicrosSince(Clock::time_point Start)
 
 [[noreturn]] void Fail(const char* What) { BenchFailed("bench_transfer", What); }
 
-std::vector<sim::CardBytes> TestCards()
-{
-    std::vector<sim::CardBytes> Cards;
-    for (int I = 0; I < CardCount; ++I) {
-        const uint32_t Value = 1000 + uint32_t(I) * 7919;
-        Cards.push_back({uint8_t(I), uint8_t(Value >> 24), uint8_t(Value >> 16), uint8_t(Value >> 8),
-                         uint8_t(Value)});
-    }
-    return Cards;
-}
-
 double Median(std::vector<double> Values)
 {
     std::sort(Values.begin(), Values.end());
@@ -63,9 +53,9 @@ class TComponentSide
 public:
     TComponentSide()
     {
-        for (const sim::CardBytes& Bytes : TestCards())
+        for (const sim::CardBytes& Bytes : BenchCards(CardCount))
             FReader.Tags().Add().Bytes = Bytes;
-        FSim.SetCards(TestCards());
+        FSim.SetCards(BenchCards(CardCount));
         FReader.OnEndUpdate = [this](QObject*) { FLoop.quit(); };
         FReader.OnTransferEnd = [this](QObject*) { FLoop.quit(); };
         FReader.SetPort(QString::fromStdString(FSim.PortName()));
@@ -113,7 +103,7 @@ class TBareSide
 public:
     TBareSide()
     {
-        FSim.SetCards(TestCards());
+        FSim.SetCards(BenchCards(CardCount));
         FFd = ::open(FSim.PortName().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         termios Line{};
         if (FFd < 0 || tcgetattr(FFd, &Line) != 0)
@@ -131,7 +121,7 @@ public:
         const auto Start = Clock::now();
         Send({0x42, 5, 6, 0xFF, 0});
         Await(4);
-        for (const sim::CardBytes& C : TestCards()) {
+        for (const sim::CardBytes& C : BenchCards(CardCount)) {
             Send({0x42, 9, 7, 0xFF, C[0], C[1], C[2], C[3], C[4]});
             Await(4);
         }
