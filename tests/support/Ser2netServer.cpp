@@ -58,11 +58,13 @@ Ser2netServer::Ser2netServer(const QString& Device, bool Rfc2217, int Baud) : FR
     QFile File(Config);
     if (!File.open(QIODevice::WriteOnly))
         return;
+    // As the README advises: no batching on the line or the socket, which would hold back answers.
     File.write(QStringLiteral("connection: &reader\n"
-                              "  accepter: %1tcp,127.0.0.1,%2\n"
+                              "  accepter: %1tcp(nodelay),127.0.0.1,%2\n"
                               "  connector: serialdev,%3,%4n81,local\n"
                               "  options:\n"
-                              "    kickolduser: true\n")
+                              "    kickolduser: true\n"
+                              "    chardelay: false\n")
                    .arg(Rfc2217 ? "telnet(rfc2217)," : "")
                    .arg(FPort)
                    .arg(Device)
