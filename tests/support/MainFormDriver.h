@@ -58,6 +58,17 @@ inline TModalScript::TAnswer PickFile(const QString& Path)
     };
 }
 
+// The main window with the program's one progress window, shown as at start-up (the caller
+// waits for it to be exposed).
+inline std::unique_ptr<TMainForm> ShowMainForm(TProgressForm*& Progress)
+{
+    auto Form = std::make_unique<TMainForm>();
+    Progress = new TProgressForm(Form.get());
+    Form->SetProgressForm(Progress);
+    Form->show();
+    return Form;
+}
+
 class MainFormDriver : public ::testing::Test
 {
 protected:
@@ -71,10 +82,7 @@ protected:
     {
         Previous = SetExceptionReporter([this](const std::exception& E) { Reports << E.what(); });
         OfferSim();
-        Form = std::make_unique<TMainForm>();
-        Progress = new TProgressForm(Form.get());
-        Form->SetProgressForm(Progress);
-        Form->show();
+        Form = ShowMainForm(Progress);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
     }
     void TearDown() override

@@ -4,6 +4,7 @@
 
 #include "reader/Dorvik.h"
 #include "sim/SimReader.h"
+#include "support/MainFormDriver.h"
 #include "support/SimCards.h"
 #include "support/ModalHelper.h"
 #include "support/ModalScript.h"
@@ -38,15 +39,6 @@ std::vector<uint8_t> UnknownFrames(int Count)
         Bytes.insert(Bytes.end(), Length - 4u, uint8_t(I));
     }
     return Bytes;
-}
-
-TModalScript::TAnswer Box(const QString& Button, TSeenBox* Seen = nullptr)
-{
-    return [Button, Seen](QWidget* Modal) {
-        if (Seen)
-            *Seen = SeeBox(Modal);
-        ClickButton(Modal, Button);
-    };
 }
 
 bool IsErrorReport(const QWidget* W)
@@ -158,10 +150,7 @@ protected:
             ShowErrorReport(E);
         });
         qputenv("DORVIK_EXTRA_PORTS", QByteArray::fromStdString(Sim.PortName()));
-        Form = std::make_unique<TMainForm>();
-        Progress = new TProgressForm(Form.get());
-        Form->SetProgressForm(Progress);
-        Form->show();
+        Form = ShowMainForm(Progress);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
     }
     void TearDown() override

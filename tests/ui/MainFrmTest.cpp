@@ -1,5 +1,6 @@
 #include "reader/Dorvik.h"
 #include "sim/SimReader.h"
+#include "support/MainFormDriver.h"
 #include "support/SimCards.h"
 #include "support/ModalHelper.h"
 #include "support/ModalScript.h"
@@ -30,16 +31,6 @@ namespace {
 
 // Message boxes show "\r\n" as a line break.
 QString Shown(const char* Text) { return QString::fromUtf8(Text).replace("\r\n", "\n"); }
-
-// An answer that notes what the box showed and clicks the button captioned Button.
-TModalScript::TAnswer Box(const QString& Button, TSeenBox* Seen = nullptr)
-{
-    return [Button, Seen](QWidget* Modal) {
-        if (Seen)
-            *Seen = SeeBox(Modal);
-        ClickButton(Modal, Button);
-    };
-}
 
 // A file dialog answered with a file name, typed into its own folder. Should the dialog refuse
 // the name, the test fails and the dialog is cancelled rather than left waiting.
@@ -75,57 +66,9 @@ TModalScript::TAnswer ChooseFile(const QString& Name, const QString& Title)
 }
 
 // The main window against a simulated reader that the connection dialog offers.
-class MainFormTest : public ::testing::Test
+class MainFormTest : public MainFormDriver
 {
 protected:
-    QStringList Reports;
-    TExceptionReporter Previous;
-    sim::SimReader Sim;
-    std::unique_ptr<TMainForm> Form;
-    TProgressForm* Progress = nullptr;
-
-    void SetUp() override
-    {
-        Previous = SetExceptionReporter([this](const std::exception& E) { Reports << E.what(); });
-        qputenv("DORVIK_EXTRA_PORTS", QByteArray::fromStdString(Sim.PortName()));
-        Form = std::make_unique<TMainForm>();
-        Progress = new TProgressForm(Form.get());
-        Form->SetProgressForm(Progress);
-        Form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-    }
-    void TearDown() override
-    {
-        Form.reset();
-        qunsetenv("DORVIK_EXTRA_PORTS");
-        SetExceptionReporter(Previous);
-    }
-
-    TDorvik& Reader() { return *Form->CardReader(); }
-    QTreeView* List() { return Form->findChild<QTreeView*>("lstCards"); }
-    QAbstractItemModel* Model() { return List()->model(); }
-    QAction* Action(const char* Name) { return Form->findChild<QAction*>(Name); }
-    QToolButton* Button(const char* Name) { return Form->findChild<QToolButton*>(Name); }
-    QString Cell(int Row, int Column) { return Model()->index(Row, Column).data().toString(); }
-    int Rows() { return Model()->rowCount(); }
-
-    // Lets the event loop go idle (it must really wait) so the enable rules run.
-    void Settle()
-    {
-        QEventLoop Idle;
-        QTimer::singleShot(30ms, &Idle, &QEventLoop::quit);
-        Idle.exec();
-    }
-
-    void Click(const char* ButtonName)
-    {
-        Settle();
-        QToolButton* B = Button(ButtonName);
-        ASSERT_NE(B, nullptr) << ButtonName;
-        ASSERT_TRUE(B->isEnabled()) << ButtonName << " is disabled";
-        QTest::mouseClick(B, Qt::LeftButton);
-    }
-
     // Clicks a command whose first window is a message box, answers it, and returns what it showed.
     TSeenBox ClickAndAnswer(const char* ButtonName, const QString& Answer)
     {
@@ -136,46 +79,10 @@ protected:
         return Seen;
     }
 
-    // Clicks a command and answers the modal windows that follow, in order.
-    void ClickThrough(const char* ButtonName, std::initializer_list<TModalScript::TAnswer> Answers)
-    {
-        TModalScript Script(Answers);
-        Click(ButtonName);
-        EXPECT_TRUE(WaitUntil([&] { return Script.Done() && !QApplication::activeModalWidget(); }))
-            << ButtonName << ": " << Script.Answered() << " of " << Answers.size() << " windows answered";
-    }
-
-    void Connect()
-    {
-        ClickThrough("btnConnect", {Box("&OK")});
-        ASSERT_TRUE(Reader().Connected());
-        // The door settings are asked for at once; wait for the answer to be handled.
-        ASSERT_TRUE(WaitUntil([&] { return Sim.ReceivedFrames().size() >= 1; }));
-        Pump(50ms);
-    }
-
-    void AddCards(int Count, uint32_t First = 1)
-    {
-        for (int I = 0; I < Count; ++I) {
-            TRfidTag& T = Reader().Tags().Add();
-            T.Bytes = Card(First + uint32_t(I));
-            T.Name = QByteArray("Card ") + QByteArray::number(I + 1);
-        }
-        Form->RefreshCardList();
-    }
-
     void SelectRow(int Row)
     {
         const QRect Rect = List()->visualRect(Model()->index(Row, 1));
         QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, Rect.center());
-    }
-
-    QStringList Column(int Column)
-    {
-        QStringList Texts;
-        for (int Row = 0; Row < Rows(); ++Row)
-            Texts << Cell(Row, Column);
-        return Texts;
     }
 };
 
@@ -200,9 +107,9 @@ TEST_F(MainFormTest, StartsDisconnectedWithOnlyConnectLoadAndSaveEnabled)
 
 TEST_F(MainFormTest, ConnectingAsksForTheDoorSettingsAndSwitchesTheCommands)
 {
-    Sim.SetDoor(2, 30);
+    Sim->SetDoor(2, 30);
     Connect();
-    EXPECT_EQ(Sim.ReceivedFrames().front(), (sim::Frame{0x42, 0x04, 0x0B, 0xFF}));
+    EXPECT_EQ(Sim->ReceivedFrames().front(), (sim::Frame{0x42, 0x04, 0x0B, 0xFF}));
     ASSERT_TRUE(WaitUntil([&] { return Reader().DoorDelay() == 30; }));
     Settle();
     EXPECT_FALSE(Action("actConnect")->isEnabled());
@@ -230,9 +137,9 @@ TEST_F(MainFormTest, AFailedConnectSaysWhy)
 TEST_F(MainFormTest, AReadEmptiesTheViewShowsProgressAndThenListsTheCards)
 {
     Connect();
-    Sim.SetCards({Card(11), Card(22), Card(33)});
-    Sim.SetMaster(1);
-    Sim.SetReplyDelay(150ms);
+    Sim->SetCards({Card(11), Card(22), Card(33)});
+    Sim->SetMaster(1);
+    Sim->SetReplyDelay(150ms);
     AddCards(2, 100);
     const TSeenBox Question = ClickAndAnswer("btnRead", "OK");
     EXPECT_EQ(Question.Text, Shown("Do you want to transfer the card reader's database to your computer?\r\n\r\n"
@@ -250,10 +157,10 @@ TEST_F(MainFormTest, AReadEmptiesTheViewShowsProgressAndThenListsTheCards)
 TEST_F(MainFormTest, CancellingTheReadQuestionSendsNothing)
 {
     Connect();
-    const size_t Before = Sim.ReceivedFrames().size();
+    const size_t Before = Sim->ReceivedFrames().size();
     ClickAndAnswer("btnRead", "Cancel");
     Pump(100ms);
-    EXPECT_EQ(Sim.ReceivedFrames().size(), Before);
+    EXPECT_EQ(Sim->ReceivedFrames().size(), Before);
 }
 
 TEST_F(MainFormTest, AWriteEndsWithTheCompletionMessageAndTheReaderHoldsTheCards)
@@ -267,8 +174,8 @@ TEST_F(MainFormTest, AWriteEndsWithTheCompletionMessageAndTheReaderHoldsTheCards
                                    "Any cards already in the card reader will be overwritten."));
     EXPECT_EQ(Done.Title, "Information");
     EXPECT_EQ(Done.Text, "Your card reader has been updated and is ready to use.");
-    EXPECT_EQ(Sim.Cards(), (std::vector<sim::CardBytes>{Card(500), Card(501), Card(502)}));
-    EXPECT_EQ(Sim.Master(), 2);
+    EXPECT_EQ(Sim->Cards(), (std::vector<sim::CardBytes>{Card(500), Card(501), Card(502)}));
+    EXPECT_EQ(Sim->Master(), 2);
     EXPECT_FALSE(Progress->isVisible());
 }
 
@@ -276,12 +183,12 @@ TEST_F(MainFormTest, MoreThan250CardsAreRefusedBeforeAnythingIsSent)
 {
     Connect();
     AddCards(251);
-    const size_t Before = Sim.ReceivedFrames().size();
+    const size_t Before = Sim->ReceivedFrames().size();
     const TSeenBox Refusal = ClickAndAnswer("btnWrite", "OK");
     EXPECT_EQ(Refusal.Title, "Error");
     EXPECT_EQ(Refusal.Text, "Too many cards (251/250). Please remove 1 cards.");
     Pump(100ms);
-    EXPECT_EQ(Sim.ReceivedFrames().size(), Before);
+    EXPECT_EQ(Sim->ReceivedFrames().size(), Before);
 
     Reader().Tags().Delete(0);
     Form->RefreshCardList();
@@ -359,7 +266,7 @@ TEST_F(MainFormTest, ADoubleClickWithoutSelectionDoesNothingAndWithOneEdits)
 
 TEST_F(MainFormTest, TheDoorLockDialogShowsTheReadersSettingsAndSendsTheNewOnes)
 {
-    Sim.SetDoor(2, 30);
+    Sim->SetDoor(2, 30);
     Connect();
     ASSERT_TRUE(WaitUntil([&] { return Reader().DoorDelay() == 30; }));
     ClickThrough("btnDoorConfig", {[](QWidget* Dialog) {
@@ -371,8 +278,8 @@ TEST_F(MainFormTest, TheDoorLockDialogShowsTheReadersSettingsAndSendsTheNewOnes)
         Delay->setText("10");
         ClickButton(Dialog, "&OK");
     }});
-    ASSERT_TRUE(WaitUntil([&] { return Sim.DoorMode() == 1; }));
-    EXPECT_EQ(Sim.DoorDelay(), 10);
+    ASSERT_TRUE(WaitUntil([&] { return Sim->DoorMode() == 1; }));
+    EXPECT_EQ(Sim->DoorDelay(), 10);
     EXPECT_EQ(Reader().DoorMode(), dmUnlockTimed); // until the reader reports again
 }
 
@@ -435,7 +342,7 @@ TEST_F(MainFormTest, SwipesSelectListedCardsAndOfferUnlistedOnes)
 {
     Connect();
     AddCards(60, 1);
-    Sim.Swipe(Card(45));
+    Sim->Swipe(Card(45));
     ASSERT_TRUE(WaitUntil([&] { return List()->selectionModel()->selectedRows().size() == 1; }));
     EXPECT_EQ(List()->selectionModel()->selectedRows().first().row(), 44);
     const QRect Row = List()->visualRect(Model()->index(44, 0));
@@ -446,11 +353,11 @@ TEST_F(MainFormTest, SwipesSelectListedCardsAndOfferUnlistedOnes)
     // Unlisted: the window offers the card; a second swipe while it is open is ignored.
     TModalScript Adding{[&](QWidget* Window) {
         EXPECT_EQ(Window->windowTitle(), "Card swipe");
-        Sim.Swipe(Card(999));
+        Sim->Swipe(Card(999));
         Pump(200ms);
         ClickButton(Window, "&Add to database");
     }};
-    Sim.Swipe(Card(777));
+    Sim->Swipe(Card(777));
     ASSERT_TRUE(WaitUntil([&] { return Adding.Done() && QApplication::activeModalWidget() == nullptr; }));
     Pump(100ms);
     ASSERT_EQ(Rows(), 61);
@@ -459,7 +366,7 @@ TEST_F(MainFormTest, SwipesSelectListedCardsAndOfferUnlistedOnes)
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 
     TModalScript Ignoring{Box("&Ignore")};
-    Sim.Swipe(Card(888));
+    Sim->Swipe(Card(888));
     ASSERT_TRUE(WaitUntil([&] { return Ignoring.Done() && !QApplication::activeModalWidget(); }));
     Pump(100ms);
     EXPECT_EQ(Rows(), 61);
@@ -470,13 +377,13 @@ TEST_F(MainFormTest, AFullListIgnoresUnlistedSwipes)
     Connect();
     AddCards(250);
     TModalScript Watching({[](QWidget* Window) { Window->close(); }}, 500ms);
-    Sim.Swipe(Card(100000));
+    Sim->Swipe(Card(100000));
     Pump(600ms);
     EXPECT_FALSE(Watching.Done());
     Reader().Tags().Delete(0);
     Form->RefreshCardList();
     TModalScript Offering{Box("&Ignore")};
-    Sim.Swipe(Card(100000));
+    Sim->Swipe(Card(100000));
     ASSERT_TRUE(WaitUntil([&] { return Offering.Done() && !QApplication::activeModalWidget(); }));
 }
 
@@ -484,12 +391,12 @@ TEST_F(MainFormTest, AnUnpluggedReaderIsReportedAndCanBeConnectedAgain)
 {
     Connect();
     AddCards(5);
-    Sim.SetAnswerLimit(3); // frame 6, then two cards are acknowledged, then the cable goes
+    Sim->SetAnswerLimit(3); // frame 6, then two cards are acknowledged, then the cable goes
     TSeenBox Lost;
     TModalScript Script{Box("OK"), Box("OK", &Lost)};
     Click("btnWrite");
-    ASSERT_TRUE(WaitUntil([&] { return Sim.ReceivedFrames().size() >= 4; }));
-    Sim.HangUp();
+    ASSERT_TRUE(WaitUntil([&] { return Sim->ReceivedFrames().size() >= 4; }));
+    Sim->HangUp();
     ASSERT_TRUE(WaitUntil([&] { return Script.Done() && !QApplication::activeModalWidget(); }));
     EXPECT_EQ(Lost.Title, "Error");
     EXPECT_TRUE(Lost.Text.contains("connection to the card reader was lost")) << Lost.Text.toStdString();
@@ -506,7 +413,7 @@ TEST_F(MainFormTest, ASilentReaderEndsTheTransferWithAMessage)
     Connect();
     AddCards(2);
     Reader().SetStallTimeout(300);
-    Sim.SetSilent(true);
+    Sim->SetSilent(true);
     TSeenBox Stalled;
     ClickThrough("btnRead", {Box("OK"), Box("OK", &Stalled)});
     EXPECT_TRUE(Stalled.Text.contains("stopped answering")) << Stalled.Text.toStdString();
