@@ -56,6 +56,16 @@ TDorvik::TDorvik(QObject* Owner) : QObject(Owner), FReadBuffer(new uint8_t[ReadB
             ReportException(Error);
         }
     });
+    FOverrunTimer = new QTimer(this);
+    FOverrunTimer->setSingleShot(true);
+    connect(FOverrunTimer, &QTimer::timeout, this, [this] {
+        try {
+            if (ReadActive())
+                GiveUp(TGiveUp::TooLong);
+        } catch (const std::exception& Error) {
+            ReportException(Error);
+        }
+    });
 }
 
 TDorvik::~TDorvik()
@@ -85,6 +95,20 @@ void TDorvik::Connect()
 }
 void TDorvik::Disconnect() { FComPort->ClosePort(); }
 
+void TDorvik::SetMaster(uint32_t Value)
+{
+    EndRead();
+    FMaster = Value;
+}
+
+bool TDorvik::EndRead()
+{
+    if (!ReadActive())
+        return false;
+    CancelTransfer();
+    return true;
+}
+
 // ---- sending
 
 void TDorvik::SendPacket(std::unique_ptr<TPacket> Packet)
@@ -111,8 +135,10 @@ void TDorvik::ReadDatabase()
 {
     SendPacket(TPacket::Build(fcReadDatabase, ReadDatabaseLength));
     FReadRequested = true;
+    FReadWhole = false;
     FSkipRead = false;
     WatchTransfer();
+    WatchOverrun();
 }
 
 void TDorvik::WriteDatabase()
@@ -152,6 +178,17 @@ void TDorvik::SendNextTag()
 // ---- receiving
 
 void TDorvik::ComPortRxChar(int Count)
+{
+    try {
+        ReceiveFrames(Count);
+    } catch (const std::exception& Error) {
+        if (!OnError)
+            throw;
+        OnError(this, Error);
+    }
+}
+
+void TDorvik::ReceiveFrames(int Count)
 {
     // Everything waiting is taken now, a buffer at a time; each frame leaves the codec before it
     // is handled, so a handler that runs a modal loop meets a consistent codec.
@@ -230,11 +267,20 @@ void TDorvik::TransferBegin(uint8_t MasterIndex)
 {
     if (FSkipRead)
         return;
+    if (FReadRequested)
+        FReadWhole = true;
+    StartRead(MasterIndex);
+}
+
+void TDorvik::StartRead(uint32_t MasterIndex)
+{
     // The list before the read is kept aside, so that a read given up can put it back: taken
     // whole for a read we asked for (it replaces the list), copied for the reader's own (it adds).
     if (!FSetAside) {
         FSetAside.emplace();
         FMasterBeforeRead = FMaster;
+        FCardsThisRead = 0;
+        WatchOverrun();
         if (FReadRequested) {
             FSetAside->TakeRecordsFrom(FTags);
         } else {
@@ -253,6 +299,14 @@ void TDorvik::AddCard(const TPacket& Packet)
 {
     if (FSkipRead)
         return;
+    // A read we asked for whose frame 3 was lost still replaces the list: its cards must not
+    // hide among the ones listed before. Its master index stays unknown (ReadWhole).
+    if (FReadRequested && !FReadRunning)
+        StartRead(FMaster);
+    if (ReadActive() && ++FCardsThisRead > ReadCardBound)
+        return GiveUp(TGiveUp::TooManyCards);
+    if (!ReadActive() && FTags.Count() >= ReadCardBound)
+        return; // cards outside a read: no reader holds that many
     const TRfidTag Card = TagFromPayload(Packet);
     if (FTags.IndexOf(Card) >= 0)
         return;
@@ -275,6 +329,7 @@ void TDorvik::TransferEnd()
     FReadRequested = false;
     FReadRunning = false;
     FSetAside.reset();
+    FOverrunTimer->stop();
     Fire(OnTransferEnd, this);
 }
 
@@ -297,6 +352,7 @@ void TDorvik::BeginUpdate()
 void TDorvik::CancelTransfer()
 {
     FStallTimer->stop();
+    FOverrunTimer->stop();
     // A frame left half-received would swallow the start of the next transfer's first frame.
     FParser.Clear();
     if (FSetAside) {
@@ -321,6 +377,7 @@ void TDorvik::SetStallTimeout(int Milliseconds)
     FStallTimeoutMs = std::max(0, Milliseconds);
     if (FStallTimeoutMs == 0) {
         FStallTimer->stop();
+        FOverrunTimer->stop();
         FSkipRead = false;
     }
 }
@@ -329,6 +386,13 @@ void TDorvik::WatchTransfer()
 {
     if (FStallTimeoutMs > 0)
         FStallTimer->start(FStallTimeoutMs);
+}
+
+// From a read's request or its first frame, whichever comes first.
+void TDorvik::WatchOverrun()
+{
+    if (FStallTimeoutMs > 0 && !FOverrunTimer->isActive())
+        FOverrunTimer->start(FStallTimeoutMs + ReadOverrunMs);
 }
 
 // Every transfer, started here or by the reader, is watched; so is the tail of a given-up read.
@@ -346,6 +410,12 @@ void TDorvik::TransferStalled()
         FSkipRead = false;
         return;
     }
+    GiveUp(TGiveUp::Silent);
+}
+
+void TDorvik::GiveUp(TGiveUp Reason)
+{
+    FGiveUpReason = Reason;
     CancelTransfer();
     Fire(OnTransferStalled, this);
 }
@@ -365,6 +435,7 @@ void TDorvik::SaveToFile(const QString& FileName)
 void TDorvik::LoadFromStream(QIODevice& Stream)
 {
     TLoadedCardDatabase Loaded = LoadCardDatabase(Stream);
+    EndRead();
     FTags.TakeRecordsFrom(Loaded.Tags);
     FMaster = Loaded.Master;
 }
@@ -372,6 +443,7 @@ void TDorvik::LoadFromStream(QIODevice& Stream)
 void TDorvik::LoadFromFile(const QString& FileName)
 {
     TLoadedCardDatabase Loaded = LoadCardDatabaseFile(FileName);
+    EndRead();
     FTags.TakeRecordsFrom(Loaded.Tags);
     FMaster = Loaded.Master;
 }

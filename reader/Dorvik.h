@@ -10,6 +10,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -38,7 +40,7 @@ public:
     TRfidTags& Tags() { return FTags; }
     const TRfidTags& Tags() const { return FTags; }
     uint32_t Master() const { return FMaster; }
-    void SetMaster(uint32_t Value) { FMaster = Value; }
+    void SetMaster(uint32_t Value);
     bool Busy() const { return FBusy; }
     void SetBusy(bool Value) { FBusy = Value; }
     TDoorMode DoorMode() const { return FDoorMode; }
@@ -96,6 +98,22 @@ public:
     int StallTimeout() const { return FStallTimeoutMs; }
     TNotifyEvent OnTransferStalled;
 
+    // Why the last transfer was given up by the component itself.
+    enum class TGiveUp : uint8_t { Silent, TooLong, TooManyCards };
+    TGiveUp GiveUpReason() const { return FGiveUpReason; }
+
+    // The read-owner rule, for every caller: a change of the list ends a running read first, once;
+    // the list is back as it was before the read and nothing of the read comes back over the
+    // change. Loads and SetMaster call it themselves. Returns whether a read was ended.
+    bool EndRead();
+
+    // Whether the last read this program asked for began with the reader's frame 3. One without
+    // it lists what arrived, but its master index is unknown.
+    bool ReadWhole() const { return FReadWhole; }
+
+    // An error met while handling the reader's frames. Empty: it goes to the application's report.
+    std::function<void(QObject* Sender, const std::exception& Error)> OnError;
+
     TComPort& ComPort() { return *FComPort; }
 
 private:
@@ -103,6 +121,7 @@ private:
     void WritePacket(const TPacket& Packet);
     void ReportSent(TPacket& Packet);
     void ComPortRxChar(int Count);
+    void ReceiveFrames(int Count);
     void ProcessPacket(TPacket& Packet);
     void TransferBegin(uint8_t MasterIndex);
     void AddCard(const TPacket& Packet);
@@ -112,6 +131,9 @@ private:
     void WatchTransfer();
     void FollowTransfer();
     void TransferStalled();
+    void GiveUp(TGiveUp Reason);
+    void StartRead(uint32_t MasterIndex);
+    void WatchOverrun();
 
     TDoorMode FDoorMode = dmLockUnlock;
     int32_t FDoorDelay = 5;
@@ -133,6 +155,10 @@ private:
     bool FWriteRequested = false;
     std::optional<TRfidTags> FSetAside;
     uint32_t FMasterBeforeRead = 0;
-    QTimer* FStallTimer = nullptr; // owned as a child
+    bool FReadWhole = true;
+    int FCardsThisRead = 0;
+    TGiveUp FGiveUpReason = TGiveUp::Silent;
+    QTimer* FStallTimer = nullptr;   // owned as a child
+    QTimer* FOverrunTimer = nullptr; // owned as a child: a read busy for too long
     int FStallTimeoutMs = DefaultStallTimeoutMs;
 };

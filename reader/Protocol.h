@@ -50,6 +50,17 @@ constexpr uint8_t ReadDoorConfigLength = HeaderLength;
 // The reader's memory holds this many cards.
 constexpr int CardLimit = 250;
 
+// A read that lists more cards than this comes from no reader: it is given up. Far above a full
+// reader, low enough that a peer sending cards without end costs little memory and time.
+constexpr int ReadCardBound = 4 * CardLimit;
+
+// What a full reader needs to send its database at 19200 bit/s (10 bits a byte): frame 3, a
+// frame 4 per card, frame 5. A read still running four times that long past its last allowed
+// silence is given up, however busy the line.
+constexpr int FullReadBytes = (HeaderLength + 1) + CardLimit * (HeaderLength + CardLength) + HeaderLength;
+constexpr int FullReadMs = FullReadBytes * 10 * 1000 / 19200;
+constexpr int ReadOverrunMs = 4 * FullReadMs;
+
 // The unlock delay in seconds travels in one byte; 0 is no delay the reader can use.
 constexpr int MinDoorDelay = 1;
 constexpr int MaxDoorDelay = 255;

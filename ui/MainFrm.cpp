@@ -173,9 +173,8 @@ void TMainForm::HideProgress()
 // comes back over the command later, and the read says nothing more.
 void TMainForm::EndReadForUserAction()
 {
-    if (!FCardReader->ReadActive())
+    if (!FCardReader->EndRead())
         return;
-    FCardReader->CancelTransfer();
     if (!FCardReader->TransferActive())
         HideProgress();
     RefreshCardList();

@@ -1,6 +1,7 @@
 #include "tools/cli/ReaderSession.h"
 
 #include "tools/cli/Console.h"
+#include "tools/cli/GiveUpText.h"
 
 #include "common/SystemError.h"
 #include "discovery/ExtraPorts.h"
@@ -15,6 +16,9 @@ TReaderSession::TReaderSession(const QString& Port, int TimeoutMs)
         [this](const std::exception& E) { Fail((FPort + QStringLiteral(": ") + QString::fromUtf8(E.what())).toStdString()); });
     FWatchdog.setSingleShot(true);
     QObject::connect(&FWatchdog, &QTimer::timeout, &FWatchdog, [this] { Silent(); });
+    // A read that keeps the line busy never falls silent: it is bounded as a whole too.
+    FReadDeadline.setSingleShot(true);
+    QObject::connect(&FReadDeadline, &QTimer::timeout, &FReadDeadline, [this] { GiveUp(TDorvik::TGiveUp::TooLong); });
     // One watch for every wait: the component's own would cancel a transfer behind our back.
     FReader.SetStallTimeout(0);
     FReader.OnReceive = [this](QObject*, TPacket&) { FrameReceived(); };
@@ -26,6 +30,7 @@ TReaderSession::TReaderSession(const QString& Port, int TimeoutMs)
         Arrived(Awaited::TransferEnd);
     };
     FReader.OnEndUpdate = [this](QObject*) { Arrived(Awaited::EndUpdate); };
+    FReader.OnTransferStalled = [this](QObject*) { GiveUp(FReader.GiveUpReason()); };
     FReader.OnUpdateProgress = [this](QObject*) { FProgress.Step(++FCardsSeen); };
     FReader.OnDoorConfig = [this](QObject*) { Arrived(Awaited::DoorConfig); };
     FReader.OnDisconnect = [this](QObject*) { Fail(QStringLiteral("The reader on %1 hung up").arg(FPort).toStdString()); };
@@ -72,7 +77,9 @@ void TReaderSession::ReadDatabase()
     FProgress.Start(QStringLiteral("Reading"), -1);
     Expect(Awaited::TransferEnd);
     FReader.ReadDatabase();
+    FReadDeadline.start(FTimeoutMs + protocol::ReadOverrunMs);
     Wait();
+    FReadDeadline.stop();
     FProgress.Finish();
 }
 
@@ -115,6 +122,7 @@ void TReaderSession::Wait()
     }
     FAwaited = Awaited::Nothing;
     if (FFailure) {
+        FReadDeadline.stop();
         FProgress.Finish();
         throw Exception(*FFailure);
     }
@@ -140,6 +148,13 @@ void TReaderSession::Silent()
     if (FReader.TransferActive())
         FReader.CancelTransfer();
     Fail(QStringLiteral("No answer from the reader on %1 within %2 s").arg(FPort).arg(FTimeoutMs / 1000.0).toStdString());
+}
+
+void TReaderSession::GiveUp(TDorvik::TGiveUp Reason)
+{
+    if (FReader.TransferActive())
+        FReader.CancelTransfer();
+    Fail(QStringLiteral("%1: %2").arg(FPort, GiveUpText(Reason, FTimeoutMs)).toStdString());
 }
 
 void TReaderSession::FrameReceived()

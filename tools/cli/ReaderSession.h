@@ -44,6 +44,7 @@ private:
     void Arrived(Awaited What);
     void Fail(const std::string& Message);
     void Silent();
+    void GiveUp(TDorvik::TGiveUp Reason);
     void FrameReceived();
 
     QString FPort;
@@ -56,6 +57,7 @@ private:
     std::optional<std::string> FFailure;
     QEventLoop FLoop;
     QTimer FWatchdog;
+    QTimer FReadDeadline;
     TExceptionReporter FPreviousReporter;
     TDorvik FReader; // last: its events reach everything above
 };

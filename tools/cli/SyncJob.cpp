@@ -1,5 +1,6 @@
 #include "tools/cli/SyncJob.h"
 
+#include "tools/cli/GiveUpText.h"
 #include "tools/cli/Verify.h"
 
 #include "reader/CPort.h"
@@ -18,9 +19,9 @@ TSyncJob::TSyncJob(const QString& Port, const TRfidTags& Tags, uint32_t Master, 
     FWritten = ValuesOf(FReader.Tags());
     FWrittenMaster = uint8_t(Master & 0xFF);
     FReader.SetStallTimeout(TimeoutMs);
-    FReader.OnTransferStalled = [this](QObject*) {
-        End(false, QStringLiteral("no answer within %1 s").arg(FTimeoutMs / 1000.0));
-    };
+    FReader.OnTransferStalled = [this](QObject*) { End(false, GiveUpText(FReader.GiveUpReason(), FTimeoutMs)); };
+    // Whatever goes wrong on this reader's line fails this reader's row.
+    FReader.OnError = [this](QObject*, const std::exception& E) { End(false, QString::fromUtf8(E.what())); };
     FReader.OnDisconnect = [this](QObject*) { End(false, QStringLiteral("the reader hung up")); };
     FReader.OnEndUpdate = [this](QObject*) { Written(); };
 }
@@ -30,6 +31,7 @@ TSyncJob::~TSyncJob()
     FReader.OnDisconnect = nullptr;
     FReader.OnEndUpdate = nullptr;
     FReader.OnTransferEnd = nullptr;
+    FReader.OnError = nullptr;
 }
 
 void TSyncJob::Start()

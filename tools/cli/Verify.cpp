@@ -3,6 +3,8 @@
 #include "common/Errors.h"
 #include "reader/Protocol.h"
 
+#include <algorithm>
+
 CardValues ValuesOf(const TRfidTags& Tags)
 {
     CardValues Values;
@@ -21,6 +23,11 @@ void CheckFits(const TRfidTags& Tags)
 void Verify(const CardValues& Written, uint8_t WrittenMaster, const TDorvik& Reader)
 {
     const CardValues Held = ValuesOf(Reader.Tags());
+    size_t Kept = 0;
+    for (uint32_t Value : Written)
+        Kept += std::find(Held.begin(), Held.end(), Value) != Held.end();
+    if (Kept < Written.size())
+        throw Exception(Format("Verify failed: the reader holds %zu of %zu cards", Kept, Written.size()));
     if (Held.size() != Written.size())
         throw Exception(Format("Verify failed: the reader holds %zu cards, %zu were written", Held.size(),
                                Written.size()));
@@ -29,6 +36,8 @@ void Verify(const CardValues& Written, uint8_t WrittenMaster, const TDorvik& Rea
             throw Exception(Format("Verify failed: card %zu is %u on the reader, %u was written", I + 1,
                                    Held[I], Written[I]));
     }
+    if (!Reader.ReadWhole())
+        throw Exception("Verify failed: the reader's list came without its first frame, so its master card is unknown");
     if (Reader.Master() != WrittenMaster)
         throw Exception(Format("Verify failed: the reader's master index is %u, %u was written",
                                unsigned(Reader.Master()), unsigned(WrittenMaster)));
