@@ -1,0 +1,119 @@
+#include "agent/AgentConfig.h"
+
+#include "common/Errors.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+
+namespace {
+
+const QSet<QString> DoorKeys = {"name", "port", "site-file"};
+const QSet<QString> LogKeys = {"path", "keep-days"};
+const QSet<QString> MqttKeys = {"host", "port", "client-id", "username", "password-file", "ca-file", "cert-file",
+                                "key-file", "prefix", "keepalive", "commands", "discovery", "discovery-prefix"};
+const QSet<QString> AgentKeys = {};
+
+[[noreturn]] void Bad(const QString& FileName, int Line, const QString& Why)
+{
+    throw Exception(QStringLiteral("%1:%2: %3").arg(FileName).arg(Line).arg(Why).toStdString());
+}
+
+// A value ends at a comment that follows white space: "port = x ; the door by the stairs".
+QString Value(QString Text)
+{
+    static const QRegularExpression Comment(QStringLiteral("\\s[;#].*$"));
+    return Text.remove(Comment).trimmed();
+}
+
+struct TSection
+{
+    QString Name;
+    int Line = 0;
+    QMap<QString, QString> Values;
+};
+
+std::vector<TSection> Sections(const QString& FileName, const QByteArray& Text)
+{
+    static const QRegularExpression Id(QStringLiteral("^[A-Za-z0-9-]+$"));
+    std::vector<TSection> Result;
+    int Number = 0;
+    for (const QByteArray& Raw : Text.split('\n')) {
+        ++Number;
+        const QString Line = QString::fromUtf8(Raw).trimmed();
+        if (Line.isEmpty() || Line.startsWith(';') || Line.startsWith('#'))
+            continue;
+        if (Line.startsWith('[')) {
+            if (!Line.endsWith(']'))
+                Bad(FileName, Number, QStringLiteral("a section is written [name]"));
+            const QString Name = Line.mid(1, Line.size() - 2).trimmed();
+            if (!Id.match(Name).hasMatch())
+                Bad(FileName, Number, QStringLiteral("[%1]: a door's id takes letters, digits and '-' only").arg(Name));
+            for (const TSection& S : Result)
+                if (S.Name == Name)
+                    Bad(FileName, Number, QStringLiteral("[%1] is given twice").arg(Name));
+            Result.push_back({Name, Number, {}});
+            continue;
+        }
+        const qsizetype Equals = Line.indexOf('=');
+        if (Equals <= 0)
+            Bad(FileName, Number, QStringLiteral("expected key = value"));
+        if (Result.empty())
+            Bad(FileName, Number, QStringLiteral("'%1' stands before any [section]").arg(Line.left(Equals).trimmed()));
+        TSection& S = Result.back();
+        const QString Key = Line.left(Equals).trimmed();
+        if (S.Values.contains(Key))
+            Bad(FileName, Number, QStringLiteral("[%1] %2 is given twice").arg(S.Name, Key));
+        S.Values.insert(Key, Value(Line.mid(Equals + 1)));
+    }
+    return Result;
+}
+
+void CheckKeys(const QString& FileName, const TSection& S, const QSet<QString>& Allowed)
+{
+    for (auto I = S.Values.cbegin(); I != S.Values.cend(); ++I)
+        if (!Allowed.contains(I.key()))
+            Bad(FileName, S.Line, QStringLiteral("[%1] unknown key '%2'").arg(S.Name, I.key()));
+}
+
+} // namespace
+
+TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
+{
+    TAgentConfig Config;
+    for (const TSection& S : Sections(FileName, Text)) {
+        if (S.Name == u"agent") {
+            CheckKeys(FileName, S, AgentKeys);
+        } else if (S.Name == u"log") {
+            CheckKeys(FileName, S, LogKeys);
+            Config.LogPath = S.Values.value(QStringLiteral("path"));
+            bool Ok = true;
+            if (S.Values.contains(QStringLiteral("keep-days")))
+                Config.KeepDays = S.Values.value(QStringLiteral("keep-days")).toInt(&Ok);
+            if (!Ok || Config.KeepDays < 0)
+                Bad(FileName, S.Line, QStringLiteral("[log] keep-days takes a number of days"));
+        } else if (S.Name == u"mqtt") {
+            CheckKeys(FileName, S, MqttKeys);
+            Config.Mqtt = S.Values;
+        } else {
+            CheckKeys(FileName, S, DoorKeys);
+            TDoorConfig Door{S.Name, S.Values.value(QStringLiteral("name"), S.Name), S.Values.value(QStringLiteral("port")),
+                             S.Values.value(QStringLiteral("site-file"))};
+            if (Door.Port.isEmpty())
+                Bad(FileName, S.Line, QStringLiteral("[%1] port is missing").arg(S.Name));
+            for (const TDoorConfig& Other : Config.Doors)
+                if (Other.Port == Door.Port)
+                    Bad(FileName, S.Line, QStringLiteral("[%1] port %2 is already the port of [%3]").arg(S.Name, Door.Port, Other.Id));
+            Config.Doors.push_back(Door);
+        }
+    }
+    return Config;
+}
+
+TAgentConfig LoadAgentConfig(const QString& FileName)
+{
+    QFile File(FileName);
+    if (!File.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("Cannot read %1: %2").arg(FileName, File.errorString()).toStdString());
+    return ParseAgentConfig(FileName, File.readAll());
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+// One door the agent holds: its id is the section's name (letters, digits, '-'), used in socket
+// names and topics.
+struct TDoorConfig
+{
+    QString Id;
+    QString Name; // the id when not given
+    QString Port;
+    QString SiteFile;
+
+    bool operator==(const TDoorConfig&) const = default;
+};
+
+struct TAgentConfig
+{
+    std::vector<TDoorConfig> Doors;
+    QString LogPath;                               // [log] path; empty: the state folder's access.db
+    int KeepDays = 0;                              // [log] keep-days; 0: rows are kept
+    std::optional<QMap<QString, QString>> Mqtt;    // [mqtt], as written; none: no message bus
+};
+
+// Reads the agent's INI file. A bad file raises Exception with a message that names the file,
+// the section and the key: the agent does not start on a guess.
+TAgentConfig LoadAgentConfig(const QString& FileName);
+TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text);

@@ -1,0 +1,69 @@
+// dorvik-agent: the resident service that holds every door's reader all the time.
+
+#include "agent/AgentConfig.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+const char Usage[] =
+    "Usage: dorvik-agent [--config FILE] [--check]\n"
+    "\n"
+    "Holds the card readers named in its configuration all the time: takes each again\n"
+    "after an unplug or a network drop, records every swipe in the access log, offers\n"
+    "each door to Dorvik Manager and dorvik-cli as a local socket, and writes a door's\n"
+    "site card file to its reader whenever the file changes.\n"
+    "\n"
+    "  --config FILE  the configuration (default /etc/dorvik/agent.conf)\n"
+    "  --check        check the configuration and exit\n"
+    "  -h, --help     show this help\n"
+    "  -v, --version  show the version\n"
+    "\n"
+    "Signals: SIGHUP reloads the configuration, SIGTERM ends every transfer and stops.\n";
+
+int Fail(const QString& Text, int Status)
+{
+    std::fprintf(stderr, "<3>dorvik-agent: %s\n", Text.toLocal8Bit().constData());
+    return Status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication App(argc, argv);
+    QString ConfigFile = QStringLiteral("/etc/dorvik/agent.conf");
+    bool CheckOnly = false;
+    const QStringList Args = App.arguments().mid(1);
+    for (qsizetype I = 0; I < Args.size(); ++I) {
+        const QString& A = Args[I];
+        if (A == u"--help" || A == u"-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (A == u"--version" || A == u"-v") {
+            std::puts("dorvik-agent (Dorvik Manager) " DORVIK_VERSION);
+            return 0;
+        }
+        if (A == u"--check")
+            CheckOnly = true;
+        else if (A == u"--config" && I + 1 < Args.size())
+            ConfigFile = Args[++I];
+        else if (A.startsWith(QStringLiteral("--config=")))
+            ConfigFile = A.mid(9);
+        else
+            return Fail(QStringLiteral("unknown argument '%1' (see dorvik-agent --help)").arg(A), 2);
+    }
+    try {
+        const TAgentConfig Config = LoadAgentConfig(ConfigFile);
+        if (CheckOnly) {
+            std::printf("%s: %zu doors\n", ConfigFile.toLocal8Bit().constData(), Config.Doors.size());
+            return 0;
+        }
+        return 0;
+    } catch (const std::exception& E) {
+        return Fail(QString::fromUtf8(E.what()), 1);
+    }
+}
