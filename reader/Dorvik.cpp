@@ -101,6 +101,13 @@ void TDorvik::SetMaster(uint32_t Value)
     FMaster = Value;
 }
 
+void TDorvik::SetRelaying(bool Value)
+{
+    if (Value && TransferActive())
+        CancelTransfer();
+    FRelaying = Value;
+}
+
 bool TDorvik::EndRead()
 {
     if (!ReadActive())
@@ -204,6 +211,11 @@ void TDorvik::ReceiveFrames(int Count)
         if (Got <= 0)
             break;
         Left -= Got;
+        if (OnBytes) {
+            OnBytes(this, FReadBuffer.get(), Got);
+            if (FComPort->Generation() != Line)
+                return;
+        }
         FParser.Append(FReadBuffer.get(), Got);
         while (std::unique_ptr<TPacket> Packet = FParser.ExtractPacket()) {
             FollowTransfer();
@@ -221,6 +233,8 @@ void TDorvik::ReceiveFrames(int Count)
 
 void TDorvik::ProcessPacket(TPacket& Packet)
 {
+    if (FRelaying && Packet.Code() != fcCardSwipe && Packet.Code() != fcDoorConfig)
+        return; // the other program's transfer: its frames are its own business
     switch (Packet.Code()) {
     case fcCardSwipe: {
         TRfidTag Swiped = TagFromPayload(Packet);

@@ -114,6 +114,14 @@ public:
     // An error met while handling the reader's frames. Empty: it goes to the application's report.
     std::function<void(QObject* Sender, const std::exception& Error)> OnError;
 
+    // Another program drives the reader through this component's line (a relay): frames are still
+    // cut and reported (OnReceive, OnCardSwipe, OnDoorConfig), but nothing is answered, no list
+    // changes and no frame is an error. Ends any transfer of this component's own.
+    void SetRelaying(bool Value);
+    bool Relaying() const { return FRelaying; }
+    // The reader's bytes as they arrive, before they are cut into frames, for a relay.
+    std::function<void(QObject* Sender, const uint8_t* Bytes, int Count)> OnBytes;
+
     TComPort& ComPort() { return *FComPort; }
 
 private:
@@ -156,6 +164,7 @@ private:
     std::optional<TRfidTags> FSetAside;
     uint32_t FMasterBeforeRead = 0;
     bool FReadWhole = true;
+    bool FRelaying = false;
     int FCardsThisRead = 0;
     TGiveUp FGiveUpReason = TGiveUp::Silent;
     QTimer* FStallTimer = nullptr;   // owned as a child

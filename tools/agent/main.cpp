@@ -1,10 +1,16 @@
 // dorvik-agent: the resident service that holds every door's reader all the time.
 
+#include "agent/Agent.h"
 #include "agent/AgentConfig.h"
+#include "agent/AgentLog.h"
+#include "agent/SignalWatch.h"
+#include "common/Errors.h"
+#include "discovery/AgentDoors.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -25,15 +31,36 @@ const char Usage[] =
 
 int Fail(const QString& Text, int Status)
 {
-    std::fprintf(stderr, "<3>dorvik-agent: %s\n", Text.toLocal8Bit().constData());
+    AgentLog(TPriority::Error, QStringLiteral("dorvik-agent: %1").arg(Text));
     return Status;
+}
+
+int Serve(QCoreApplication& App, const QString& ConfigFile)
+{
+    TSignalWatch Signals;
+    TAgent Agent(ConfigFile, AgentRuntimeDirectory());
+    Agent.Start();
+    bool Stopping = false;
+    Signals.OnReload = [&] { Agent.Reload(); };
+    Signals.OnStop = [&] {
+        if (std::exchange(Stopping, true))
+            return;
+        AgentLog(TPriority::Notice, QStringLiteral("stopping"));
+        Agent.Stop([&] { App.quit(); });
+    };
+    AgentLog(TPriority::Notice, QStringLiteral("holding %1 doors").arg(Agent.Config().Doors.size()));
+    return App.exec();
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Before any thread exists, so that only the signal watch takes them.
+    TSignalWatch::BlockSignals();
     QCoreApplication App(argc, argv);
+    // Errors met in the event loop (a door's line) are said and the agent goes on.
+    SetExceptionReporter([](const std::exception& E) { AgentLog(TPriority::Error, QString::fromUtf8(E.what())); });
     QString ConfigFile = QStringLiteral("/etc/dorvik/agent.conf");
     bool CheckOnly = false;
     const QStringList Args = App.arguments().mid(1);
@@ -62,7 +89,7 @@ int main(int argc, char** argv)
             std::printf("%s: %zu doors\n", ConfigFile.toLocal8Bit().constData(), Config.Doors.size());
             return 0;
         }
-        return 0;
+        return Serve(App, ConfigFile);
     } catch (const std::exception& E) {
         return Fail(QString::fromUtf8(E.what()), 1);
     }

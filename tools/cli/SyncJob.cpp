@@ -1,7 +1,7 @@
 #include "tools/cli/SyncJob.h"
 
 #include "tools/cli/GiveUpText.h"
-#include "tools/cli/Verify.h"
+#include "reader/Verify.h"
 
 #include "reader/CPort.h"
 

@@ -2,7 +2,7 @@
 #include "tools/cli/Commands.h"
 #include "tools/cli/Console.h"
 #include "tools/cli/ReaderSession.h"
-#include "tools/cli/Verify.h"
+#include "reader/Verify.h"
 
 #include "cards/CardDatabaseFile.h"
 #include "reader/Protocol.h"

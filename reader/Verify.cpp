@@ -1,4 +1,4 @@
-#include "tools/cli/Verify.h"
+#include "reader/Verify.h"
 
 #include "common/Errors.h"
 #include "reader/Protocol.h"

@@ -1,0 +1,110 @@
+#include "agent/Agent.h"
+
+#include "agent/AgentLog.h"
+#include "agent/Door.h"
+#include "discovery/AgentDoors.h"
+#include "discovery/USBPnP.h"
+
+#include "common/Errors.h"
+
+#include <QDir>
+
+#include <algorithm>
+
+TAgent::TAgent(const QString& ConfigFile, const QString& RuntimeDirectory, QObject* Owner)
+    : QObject(Owner), FConfigFile(ConfigFile), FRuntimeDirectory(RuntimeDirectory)
+{
+}
+
+TAgent::~TAgent()
+{
+    FDoors.clear();
+    RemoveAgentDoors(FRuntimeDirectory);
+}
+
+void TAgent::Start()
+{
+    const TAgentConfig Config = LoadAgentConfig(FConfigFile);
+    if (!QDir().mkpath(FRuntimeDirectory))
+        throw Exception(QStringLiteral("Cannot make the folder %1").arg(FRuntimeDirectory).toStdString());
+    // A reader back on USB is taken at once, not at the next retry.
+    try {
+        FDevices = std::make_unique<TUSBPnP>(this);
+        FDevices->OnChange = [this](QObject*) {
+            for (auto& [Id, Door] : FDoors)
+                Door->DevicesChanged();
+        };
+        FDevices->Refresh();
+    } catch (const std::exception& E) {
+        AgentLog(TPriority::Warning, QStringLiteral("no notices of USB devices (%1): readers are retried on a timer only")
+                                         .arg(QString::fromUtf8(E.what())));
+    }
+    Apply(Config);
+}
+
+void TAgent::Reload()
+{
+    try {
+        Apply(LoadAgentConfig(FConfigFile));
+        AgentLog(TPriority::Notice, QStringLiteral("reloaded %1").arg(FConfigFile));
+    } catch (const std::exception& E) {
+        AgentLog(TPriority::Error, QStringLiteral("%1; the running doors are kept").arg(QString::fromUtf8(E.what())));
+    }
+}
+
+void TAgent::Apply(const TAgentConfig& Config)
+{
+    for (auto I = FDoors.begin(); I != FDoors.end();) {
+        const auto Same = std::find(Config.Doors.begin(), Config.Doors.end(), I->second->Config());
+        if (Same != Config.Doors.end()) {
+            ++I;
+            continue;
+        }
+        const QString Id = I->first;
+        I = FDoors.erase(I);
+        AgentLog(TPriority::Info, QStringLiteral("%1: let go").arg(Id));
+        if (OnDoorRemoved)
+            OnDoorRemoved(Id);
+    }
+    for (const TDoorConfig& D : Config.Doors) {
+        if (FDoors.count(D.Id))
+            continue;
+        try {
+            auto Door = std::make_unique<TDoor>(D, FRuntimeDirectory);
+            TDoor& Added = *Door;
+            FDoors[D.Id] = std::move(Door);
+            if (OnDoorAdded)
+                OnDoorAdded(Added);
+            Added.Start();
+        } catch (const std::exception& E) {
+            AgentLog(TPriority::Error, QStringLiteral("%1: %2").arg(D.Id, QString::fromUtf8(E.what())));
+        }
+    }
+    FConfig = Config;
+    PublishDoors();
+}
+
+void TAgent::PublishDoors()
+{
+    std::vector<TAgentDoor> Offered;
+    for (const auto& [Id, Door] : FDoors)
+        Offered.push_back({Id, Door->Config().Name, Door->Config().Port, Door->SocketPath()});
+    try {
+        WriteAgentDoors(FRuntimeDirectory, Offered);
+    } catch (const std::exception& E) {
+        AgentLog(TPriority::Warning, QString::fromUtf8(E.what()));
+    }
+}
+
+void TAgent::Stop(std::function<void()> Done)
+{
+    auto Left = std::make_shared<int>(int(FDoors.size()));
+    auto Finish = std::make_shared<std::function<void()>>(std::move(Done));
+    if (*Left == 0)
+        return (*Finish)();
+    for (auto& [Id, Door] : FDoors)
+        Door->Stop([Left, Finish] {
+            if (--*Left == 0)
+                (*Finish)();
+        });
+}

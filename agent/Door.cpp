@@ -1,0 +1,334 @@
+#include "agent/Door.h"
+
+#include "agent/AgentLog.h"
+#include "agent/DoorSocket.h"
+#include "agent/SiteFileWatch.h"
+#include "cards/CardDatabaseFile.h"
+#include "cards/NameText.h"
+#include "reader/CPort.h"
+#include "reader/Verify.h"
+
+namespace {
+
+constexpr int FirstRetryMs = 1000;
+constexpr int LastRetryMs = 30000;
+constexpr int DoorSettingsWaitMs = 5000;
+
+} // namespace
+
+TDoor::TDoor(const TDoorConfig& Config, const QString& RuntimeDirectory, QObject* Owner)
+    : QObject(Owner), FConfig(Config), FRuntimeDirectory(RuntimeDirectory)
+{
+    FRetry.setSingleShot(true);
+    connect(&FRetry, &QTimer::timeout, this, [this] { TryConnect(); });
+    FDoorSettingsWait.setSingleShot(true);
+    connect(&FDoorSettingsWait, &QTimer::timeout, this, [this] {
+        if (FStep == TStep::DoorSettings) {
+            Say(4, QStringLiteral("no door settings from the reader; reading its cards"));
+            ReadCards();
+        }
+    });
+    FReader.SetPort(Config.Port);
+    FReader.OnDisconnect = [this](QObject*) { Lost(); };
+    FReader.OnCardSwipe = [this](QObject*, TRfidTag& Card) { Swiped(Card); };
+    FReader.OnDoorConfig = [this](QObject*) {
+        if (OnDoorConfig)
+            OnDoorConfig(*this);
+        if (FStep == TStep::DoorSettings) {
+            FDoorSettingsWait.stop();
+            ReadCards();
+        }
+    };
+    FReader.OnTransferEnd = [this](QObject*) {
+        // Handled once the component's own handler has returned: the next step starts a transfer.
+        QMetaObject::invokeMethod(this, [this] {
+            if (FStep == TStep::ReadingCards)
+                CardsRead();
+            else if (FStep == TStep::Verifying)
+                Verify();
+        }, Qt::QueuedConnection);
+    };
+    FReader.OnEndUpdate = [this](QObject*) {
+        QMetaObject::invokeMethod(this, [this] {
+            if (FStep != TStep::Writing)
+                return;
+            FStep = TStep::Verifying;
+            FReader.ReadDatabase();
+        }, Qt::QueuedConnection);
+    };
+    FReader.OnTransferStalled = [this](QObject*) { GaveUp(); };
+    FReader.OnError = [this](QObject*, const std::exception& E) { Say(4, QString::fromUtf8(E.what())); };
+    FReader.OnBytes = [this](QObject*, const uint8_t* Bytes, int Count) {
+        if (FSocket)
+            FSocket->Send(Bytes, Count);
+    };
+
+    if (!Config.SiteFile.isEmpty()) {
+        LoadSiteNames();
+        FWatch = std::make_unique<TSiteFileWatch>(Config.SiteFile, [this] { SiteFileChanged(); });
+    }
+    FSocket = std::make_unique<TDoorSocket>(SocketPath());
+    FSocket->OnClientArrived = [this] { ClientArrived(); };
+    FSocket->OnClientLeft = [this] { ClientLeft(); };
+    FSocket->OnClientBytes = [this](const QByteArray& Bytes) {
+        try {
+            if (FReader.Connected())
+                FReader.ComPort().WriteBytes(Bytes.constData(), int(Bytes.size()));
+        } catch (const std::exception& E) {
+            Say(4, QString::fromUtf8(E.what()));
+        }
+    };
+}
+
+TDoor::~TDoor()
+{
+    FReader.OnDisconnect = nullptr;
+    FReader.OnBytes = nullptr;
+    FSocket.reset();
+}
+
+QString TDoor::SocketPath() const { return FRuntimeDirectory + u'/' + FConfig.Id + QStringLiteral(".sock"); }
+
+void TDoor::Say(int Priority, const QString& Text) const
+{
+    AgentLog(TPriority(Priority), QStringLiteral("%1: %2").arg(FConfig.Id, Text));
+}
+
+// ---- holding the reader
+
+void TDoor::Start() { TryConnect(); }
+
+void TDoor::DevicesChanged()
+{
+    if (FStep == TStep::Offline && FRetry.isActive() && !FConfig.Port.contains(QStringLiteral("://"))) {
+        FRetry.stop();
+        TryConnect();
+    }
+}
+
+void TDoor::TryConnect()
+{
+    if (FStep != TStep::Offline)
+        return;
+    try {
+        FReader.Connect();
+    } catch (const std::exception& E) {
+        const QString Why = QString::fromUtf8(E.what());
+        if (Why != FLastFailure)
+            Say(4, QStringLiteral("cannot open %1: %2").arg(FConfig.Port, Why));
+        FLastFailure = Why;
+        return RetryLater();
+    }
+    Connected();
+}
+
+void TDoor::RetryLater()
+{
+    FBackoffMs = FBackoffMs == 0 ? FirstRetryMs : std::min(2 * FBackoffMs, LastRetryMs);
+    FRetry.start(FBackoffMs);
+}
+
+void TDoor::Connected()
+{
+    FLastFailure.clear();
+    FBackoffMs = 0;
+    Say(6, QStringLiteral("connected to %1").arg(FConfig.Port));
+    if (OnStatus)
+        OnStatus(*this);
+    // What the reader holds decides what "known" means in the log.
+    FStep = TStep::DoorSettings;
+    FReader.ReadDoorConfig();
+    FDoorSettingsWait.start(DoorSettingsWaitMs);
+}
+
+void TDoor::Lost()
+{
+    const TStep Was = FStep;
+    FStep = Was == TStep::Stopped ? TStep::Stopped : TStep::Offline;
+    FDoorSettingsWait.stop();
+    if (FSocket)
+        FSocket->DropClient();
+    if (Was == TStep::Writing || Was == TStep::Verifying)
+        Say(3, QStringLiteral("the reader went away while the site file was written: it is written again on return"));
+    FPushWanted = FPushWanted || Was == TStep::Writing || Was == TStep::Verifying;
+    if (Was == TStep::Stopped)
+        return;
+    Say(4, QStringLiteral("lost the reader on %1; taking it again").arg(FConfig.Port));
+    if (OnStatus)
+        OnStatus(*this);
+    if (FStopped) {
+        FStep = TStep::Stopped;
+        return std::exchange(FStopped, nullptr)();
+    }
+    RetryLater();
+}
+
+void TDoor::ReadCards()
+{
+    FStep = TStep::ReadingCards;
+    FReader.ReadDatabase();
+}
+
+void TDoor::CardsRead()
+{
+    NameCards();
+    FPushWanted = FPushWanted || (FSiteLoaded && ReaderDiffersFromSite());
+    Idle();
+}
+
+// The reader keeps no names: the site file's are the door's.
+void TDoor::NameCards()
+{
+    for (int I = 0; I < FReader.Tags().Count(); ++I) {
+        const int Named = FSite.IndexOf(FReader.Tags().Items(I));
+        FReader.Tags().Items(I).Name = Named >= 0 ? FSite.Items(Named).Name : QByteArray();
+    }
+    Say(6, QStringLiteral("the reader holds %1 cards").arg(FReader.Tags().Count()));
+    if (OnCards)
+        OnCards(*this);
+}
+
+void TDoor::GaveUp()
+{
+    const TStep Was = FStep;
+    Say(4, QStringLiteral("the reader stopped answering"));
+    if (Was == TStep::Writing || Was == TStep::Verifying) {
+        Say(3, QStringLiteral("writing %1 failed: the reader stopped answering").arg(FConfig.SiteFile));
+        FPushWanted = false;
+    }
+    if (Was == TStep::ReadingCards || Was == TStep::Writing || Was == TStep::Verifying)
+        Idle();
+}
+
+// Between steps: a program waiting for the door gets it, a wanted write starts, or a stop ends.
+void TDoor::Idle()
+{
+    FStep = TStep::Idle;
+    if (FStopped) {
+        FStep = TStep::Stopped;
+        FReader.Disconnect();
+        return std::exchange(FStopped, nullptr)();
+    }
+    if (FSocket && FSocket->HasClient()) {
+        FStep = TStep::Relaying;
+        FReader.SetRelaying(true);
+        FSocket->Accept();
+        Say(6, QStringLiteral("a program drives the door through %1").arg(SocketPath()));
+        return;
+    }
+    if (FPushWanted)
+        PushSiteFile();
+}
+
+void TDoor::Stop(std::function<void()> Done)
+{
+    FRetry.stop();
+    FDoorSettingsWait.stop();
+    if (FStep == TStep::Writing || FStep == TStep::Verifying) {
+        FStopped = std::move(Done); // the write ends first
+        return;
+    }
+    FSocket.reset();
+    FStep = TStep::Stopped;
+    FReader.Disconnect();
+    Done();
+}
+
+// ---- swipes
+
+void TDoor::Swiped(const TRfidTag& Card)
+{
+    const bool Known = FReader.Tags().IndexOf(Card) >= 0;
+    const int Named = FSite.IndexOf(Card);
+    const QString Name = Named >= 0 ? NameToText(FSite.Items(Named).Name) : QString();
+    if (OnSwipe)
+        OnSwipe(*this, Card, Known, Name);
+}
+
+// ---- the site file
+
+void TDoor::LoadSiteNames()
+{
+    try {
+        TLoadedCardDatabase Loaded = LoadCardDatabaseFile(FConfig.SiteFile);
+        FSite.TakeRecordsFrom(Loaded.Tags);
+        FSiteMaster = Loaded.Master;
+        FSiteLoaded = true;
+    } catch (const std::exception& E) {
+        Say(3, QStringLiteral("cannot load the site file %1, the reader is left as it is: %2")
+                   .arg(FConfig.SiteFile, QString::fromUtf8(E.what())));
+        FSiteLoaded = false;
+    }
+}
+
+void TDoor::SiteFileChanged()
+{
+    LoadSiteNames();
+    if (!FSiteLoaded)
+        return;
+    Say(6, QStringLiteral("the site file %1 changed").arg(FConfig.SiteFile));
+    FPushWanted = true;
+    if (FStep == TStep::Idle)
+        PushSiteFile();
+}
+
+bool TDoor::ReaderDiffersFromSite() const
+{
+    return ValuesOf(FReader.Tags()) != ValuesOf(FSite) || (FReader.Master() & 0xFF) != (FSiteMaster & 0xFF);
+}
+
+void TDoor::PushSiteFile()
+{
+    FPushWanted = false;
+    try {
+        CheckFits(FSite);
+    } catch (const std::exception& E) {
+        Say(3, QStringLiteral("the site file %1 is not written: %2").arg(FConfig.SiteFile, QString::fromUtf8(E.what())));
+        return;
+    }
+    FReader.Tags().Clear();
+    for (int I = 0; I < FSite.Count(); ++I)
+        FReader.Tags().Add() = FSite.Items(I);
+    FReader.SetMaster(FSiteMaster);
+    FWritten = ValuesOf(FSite);
+    Say(6, QStringLiteral("writing %1 (%2 cards) to the reader").arg(FConfig.SiteFile).arg(FSite.Count()));
+    FStep = TStep::Writing;
+    FReader.WriteDatabase();
+}
+
+void TDoor::Verify()
+{
+    try {
+        ::Verify(FWritten, uint8_t(FSiteMaster & 0xFF), FReader);
+        Say(5, QStringLiteral("wrote %1 to the reader and verified %2 cards").arg(FConfig.SiteFile).arg(FWritten.size()));
+    } catch (const std::exception& E) {
+        // Written again when the file changes or the reader comes back, not in a loop now.
+        Say(3, QStringLiteral("writing %1 failed: %2").arg(FConfig.SiteFile, QString::fromUtf8(E.what())));
+    }
+    NameCards();
+    Idle();
+}
+
+// ---- a program through the socket
+
+void TDoor::ClientArrived()
+{
+    if (!FReader.Connected()) {
+        FSocket->Refuse(QStringLiteral("the reader of door %1 is not connected; dorvik-agent is trying to take it again").arg(FConfig.Name));
+        return;
+    }
+    if (FStep == TStep::Idle)
+        Idle(); // else it gets the door when the running step ends
+}
+
+void TDoor::ClientLeft()
+{
+    if (FStep != TStep::Relaying)
+        return;
+    FReader.SetRelaying(false);
+    Say(6, QStringLiteral("the program let go of the door"));
+    // It may have changed the reader: read it again.
+    FStep = TStep::DoorSettings;
+    FReader.ReadDoorConfig();
+    FDoorSettingsWait.start(DoorSettingsWaitMs);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "agent/AgentConfig.h"
+#include "cards/RfidTags.h"
+#include "reader/Dorvik.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class TDoorSocket;
+class TSiteFileWatch;
+
+// One door the agent holds: its reader kept connected (taken again after a hang-up, an unplug
+// or a network drop, with backoff), its card list and door settings read after every connect,
+// its swipes reported with the name from the door's site file, the site file written to the
+// reader whenever it changes, and the door offered to one program at a time through a socket.
+class TDoor : public QObject
+{
+public:
+    TDoor(const TDoorConfig& Config, const QString& RuntimeDirectory, QObject* Owner = nullptr);
+    ~TDoor() override;
+
+    const TDoorConfig& Config() const { return FConfig; }
+    QString SocketPath() const;
+    bool Online() const { return FReader.Connected(); }
+    TDorvik& Reader() { return FReader; }
+
+    void Start();
+    // The system's serial devices changed: a reader waited for is tried at once.
+    void DevicesChanged();
+    // Ends the door: a write of the site file still running is given its time to end (or to be
+    // given up), then the line closes and Done runs, once.
+    void Stop(std::function<void()> Done);
+
+    // A card swiped on the reader: Known when the reader's list holds it.
+    std::function<void(TDoor& Door, const TRfidTag& Card, bool Known, const QString& Name)> OnSwipe;
+    std::function<void(TDoor& Door)> OnStatus;     // came online or went offline
+    std::function<void(TDoor& Door)> OnDoorConfig; // the reader reported its door settings
+    std::function<void(TDoor& Door)> OnCards;      // the reader's card list was read or written
+
+private:
+    enum class TStep { Offline, DoorSettings, ReadingCards, Idle, Writing, Verifying, Relaying, Stopped };
+
+    void TryConnect();
+    void Connected();
+    void Lost();
+    void RetryLater();
+    void ReadCards();
+    void CardsRead();
+    void NameCards();
+    void LoadSiteNames();
+    void SiteFileChanged();
+    bool ReaderDiffersFromSite() const;
+    void PushSiteFile();
+    void Verify();
+    void Idle();
+    void ClientArrived();
+    void ClientLeft();
+    void Swiped(const TRfidTag& Card);
+    void GaveUp();
+    void Say(int Priority, const QString& Text) const;
+
+    TDoorConfig FConfig;
+    QString FRuntimeDirectory;
+    TStep FStep = TStep::Offline;
+    int FBackoffMs = 0;
+    QString FLastFailure;
+    QTimer FRetry;
+    QTimer FDoorSettingsWait;
+    TRfidTags FSite; // the site file's cards with their names, once loaded
+    uint32_t FSiteMaster = 0;
+    bool FSiteLoaded = false;
+    bool FPushWanted = false;
+    std::vector<uint32_t> FWritten;
+    std::function<void()> FStopped;
+    std::unique_ptr<TSiteFileWatch> FWatch;
+    std::unique_ptr<TDoorSocket> FSocket;
+    TDorvik FReader; // last: its events reach everything above
+};
