@@ -2,7 +2,9 @@
 
 #include "common/Errors.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -76,6 +78,12 @@ void CheckKeys(const QString& FileName, const TSection& S, const QSet<QString>& 
             Bad(FileName, S.Line, QStringLiteral("[%1] unknown key '%2'").arg(S.Name, I.key()));
 }
 
+// Relative paths in the file are taken from the file's own folder, wherever the agent starts.
+QString Beside(const QString& FileName, const QString& Path)
+{
+    return Path.isEmpty() ? Path : QFileInfo(FileName).absoluteDir().absoluteFilePath(Path);
+}
+
 } // namespace
 
 TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
@@ -86,7 +94,7 @@ TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
             CheckKeys(FileName, S, AgentKeys);
         } else if (S.Name == u"log") {
             CheckKeys(FileName, S, LogKeys);
-            Config.LogPath = S.Values.value(QStringLiteral("path"));
+            Config.LogPath = Beside(FileName, S.Values.value(QStringLiteral("path")));
             bool Ok = true;
             if (S.Values.contains(QStringLiteral("keep-days")))
                 Config.KeepDays = S.Values.value(QStringLiteral("keep-days")).toInt(&Ok);
@@ -98,7 +106,7 @@ TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
         } else {
             CheckKeys(FileName, S, DoorKeys);
             TDoorConfig Door{S.Name, S.Values.value(QStringLiteral("name"), S.Name), S.Values.value(QStringLiteral("port")),
-                             S.Values.value(QStringLiteral("site-file"))};
+                             Beside(FileName, S.Values.value(QStringLiteral("site-file")))};
             if (Door.Port.isEmpty())
                 Bad(FileName, S.Line, QStringLiteral("[%1] port is missing").arg(S.Name));
             for (const TDoorConfig& Other : Config.Doors)

@@ -1,5 +1,7 @@
 #include "agent/SiteFileWatch.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -12,8 +14,12 @@ TSiteFileWatch::TSiteFileWatch(const QString& Path, std::function<void()> Change
     FSettle.setSingleShot(true);
     connect(&FSettle, &QTimer::timeout, this, [this] {
         Follow();
-        if (QFileInfo::exists(FPath))
+        // Anything else in the folder changes it too: only new content counts.
+        const QByteArray Now = Fingerprint();
+        if (!Now.isEmpty() && Now != FLast) {
+            FLast = Now;
             FChanged();
+        }
     });
     const auto Touched = [this] {
         Follow();
@@ -23,6 +29,13 @@ TSiteFileWatch::TSiteFileWatch(const QString& Path, std::function<void()> Change
     connect(&FWatcher, &QFileSystemWatcher::directoryChanged, this, Touched);
     FWatcher.addPath(QFileInfo(FPath).absolutePath());
     Follow();
+    FLast = Fingerprint();
+}
+
+QByteArray TSiteFileWatch::Fingerprint() const
+{
+    QFile File(FPath);
+    return File.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(File.readAll(), QCryptographicHash::Sha256) : QByteArray();
 }
 
 // A replaced file is a new one: the watch on the old one ended with it.

@@ -17,9 +17,11 @@ public:
 
 private:
     void Follow();
+    QByteArray Fingerprint() const;
 
     QString FPath;
     std::function<void()> FChanged;
     QFileSystemWatcher FWatcher;
     QTimer FSettle;
+    QByteArray FLast; // what the file held when last reported
 };

@@ -1,6 +1,7 @@
 #include "ui/ConnectFailure.h"
 
 #include "common/SystemError.h"
+#include "discovery/AgentDoors.h"
 #include "reader/CPort.h"
 
 #include <cerrno>
@@ -16,6 +17,8 @@ QString Cause(const std::exception& Error, const QString& Port)
         return QString::fromUtf8(Error.what());
     switch (PortError->WinCode()) {
     case EBUSY:
+        if (const QString Held = HeldByAgentText(Port); !Held.isEmpty())
+            return Held + u'.';
         return QStringLiteral("The port %1 is in use by another program.").arg(Port);
     case ENOENT:
     case ENODEV:

@@ -29,6 +29,11 @@ public:
     void USBPnPChange(QObject* Sender);
 
 private:
+    void FitPortList();
+
     std::unique_ptr<Ui::TConnectionDialog> FUi;
+    int FPortListWidth = 0; // as drawn: the narrowest the list gets
+    int FDrawnWidth = 0;
+    int FRightMargin = 0;
     TUSBPnP* USBPnP = nullptr;
 };

@@ -2,6 +2,7 @@
 #include "tools/cli/Commands.h"
 #include "tools/cli/Console.h"
 
+#include "discovery/AgentDoors.h"
 #include "discovery/ExtraPorts.h"
 #include "discovery/ReaderIds.h"
 #include "discovery/USBPnP.h"
@@ -15,7 +16,8 @@ const char PortsHelp[] =
     "dialog offers them: USB devices with the reader's hardware id, then the ports\n"
     "named in DORVIK_EXTRA_PORTS (separated by ':'), then the network readers of the\n"
     "settings list readers/network. A network reader (tcp://HOST:PORT or\n"
-    "rfc2217://HOST:PORT) is followed by a tab and the word \"network\".\n";
+    "rfc2217://HOST:PORT) is followed by a tab and the word \"network\". The doors\n"
+    "that dorvik-agent offers follow as unix:SOCKET, a tab and the door's name.\n";
 
 } // namespace
 
@@ -31,5 +33,7 @@ int RunPorts(const QStringList& Args)
     Discovery.Refresh();
     for (const QString& Port : Discovery.Ports())
         Print(Port + (IsNetworkPort(Port) ? QStringLiteral("\tnetwork\n") : QStringLiteral("\n")));
+    for (const TAgentDoor& Door : AgentDoors())
+        Print(Door.SocketPort() + u'\t' + Door.Label() + u'\n');
     return 0;
 }

@@ -4,8 +4,11 @@
 #include "tools/cli/GiveUpText.h"
 
 #include "common/SystemError.h"
+#include "discovery/AgentDoors.h"
 #include "discovery/ExtraPorts.h"
 #include "reader/CPort.h"
+
+#include <cerrno>
 
 TReaderSession::TReaderSession(const QString& Port, int TimeoutMs)
     : FPort(Port), FTimeoutMs(TimeoutMs), FProgress(StderrIsTerminal())
@@ -62,6 +65,8 @@ void TReaderSession::Connect()
     } catch (const EComPort& E) {
         // The system's reason first: it is what a person can act on.
         const QString What = QString::fromUtf8(E.what());
+        if (const QString Held = E.WinCode() == EBUSY ? HeldByAgentText(FPort) : QString(); !Held.isEmpty())
+            throw Exception(Held.toStdString());
         // A network reader's message names the host already.
         const QString Text = IsNetworkPort(FPort) ? What
             : E.WinCode() > 0

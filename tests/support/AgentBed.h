@@ -1,0 +1,75 @@
+#pragma once
+
+#include "agent/Agent.h"
+#include "agent/Door.h"
+#include "sim/SimReader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+// dorvik-agent's doors in this process over simulated readers. Each door's port is a link to
+// its reader's pseudo-terminal, so a reader can be unplugged and plugged back (a new terminal
+// behind the same name).
+struct AgentBed
+{
+    struct Swipe
+    {
+        QString Door;
+        uint32_t Value;
+        bool Known;
+        QString Name;
+    };
+
+    QTemporaryDir Dir;
+    std::vector<std::unique_ptr<sim::SimReader>> Readers;
+    std::vector<Swipe> Swipes;
+    std::unique_ptr<TAgent> Agent;
+
+    QString Path(const QString& Name) const { return Dir.filePath(Name); }
+    QString Runtime() const { return Dir.filePath("run"); }
+
+    // Doors door-0, door-1... with Extra appended to every section.
+    explicit AgentBed(int Doors, const QString& Extra = {})
+    {
+        QDir().mkpath(Runtime());
+        QByteArray Config;
+        for (int I = 0; I < Doors; ++I) {
+            Readers.push_back(std::make_unique<sim::SimReader>());
+            Link(I);
+            Config += QStringLiteral("[door-%1]\nname = Door %1\nport = %2\n%3\n").arg(I).arg(Path(QString("tty%1").arg(I)), Extra).toUtf8();
+        }
+        QFile File(Path("agent.conf"));
+        File.open(QIODevice::WriteOnly);
+        File.write(Config);
+        File.close();
+        Agent = std::make_unique<TAgent>(Path("agent.conf"), Runtime());
+        Agent->OnDoorAdded = [this](TDoor& Door) {
+            Door.OnSwipe = [this](TDoor& D, const TRfidTag& Card, bool Known, const QString& Name) {
+                Swipes.push_back({D.Config().Id, Card.CardValue(), Known, Name});
+            };
+        };
+        Agent->Start();
+    }
+
+    // A new reader behind door I's name, holding what the old one held.
+    void Replug(int I)
+    {
+        auto Old = std::move(Readers[size_t(I)]);
+        Readers[size_t(I)] = std::make_unique<sim::SimReader>();
+        Readers[size_t(I)]->SetCards(Old->Cards());
+        Old->HangUp();
+        Link(I);
+    }
+
+private:
+    void Link(int I)
+    {
+        const QString Name = Path(QString("tty%1").arg(I));
+        QFile::remove(Name);
+        QFile::link(QString::fromStdString(Readers[size_t(I)]->PortName()), Name);
+    }
+};
