@@ -11,8 +11,8 @@ TSwipeKey SwipeKey(const TSwipeRecord& Swipe) { return {Swipe.Time.toMSecsSinceE
 
 std::optional<uint32_t> CardValueFromText(const QString& Text)
 {
-    static const QRegularExpression Whole(QStringLiteral("^\\s*(\\d{1,10})(\\s+\\d{1,3},\\d{1,5})?\\s*$"));
-    static const QRegularExpression Pair(QStringLiteral("^\\s*(\\d{1,3}),(\\d{1,5})\\s*$"));
+    const QRegularExpression Whole(QStringLiteral("^\\s*(\\d{1,10})(\\s+\\d{1,5},\\d{1,5})?\\s*$"));
+    const QRegularExpression Pair(QStringLiteral("^\\s*(\\d{1,5}),(\\d{1,5})\\s*$"));
     bool Ok = false;
     qulonglong Value = 0;
     if (const QRegularExpressionMatch M = Whole.match(Text); M.hasMatch()) {

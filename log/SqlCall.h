@@ -8,8 +8,8 @@
 #include <QString>
 #include <QVariantList>
 
-// A statement the database refused. The access log turns it into words for its user; nothing
-// outside log/ sees it.
+// A statement the database refused. TAccessLog turns it into words for its user and never
+// lets it out.
 class ESql : public Exception
 {
 public:

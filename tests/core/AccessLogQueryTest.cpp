@@ -69,6 +69,7 @@ TEST(AccessLogQuery, EachConditionPicksItsRowsNewestFirst)
         {"card number text", {.Card = QStringLiteral("0001234567 018,54919")}, {4, 1}},
         {"card value", {.Card = QStringLiteral("1234567")}, {4, 1}},
         {"card in hex", {.Card = QStringLiteral("0xdeadbeef")}, {2}},
+        {"card by its two numbers, both long", {.Card = QStringLiteral(" 57005,48879")}, {2}},
         {"card by its two numbers", {.Card = QStringLiteral("000,5")}, {3}},
         {"card that is no number", {.Card = QStringLiteral("nobody")}, {}},
         {"name in another case", {.NameText = QStringLiteral("JOSÉ")}, {4, 1}},
