@@ -4,6 +4,8 @@
 #include "agent/Door.h"
 #include "discovery/AgentDoors.h"
 #include "discovery/USBPnP.h"
+#include "log/AccessLog.h"
+#include "log/SwipeRecord.h"
 
 #include "common/Errors.h"
 
@@ -22,11 +24,23 @@ TAgent::~TAgent()
     RemoveAgentDoors(FRuntimeDirectory);
 }
 
+QString TAgent::LogPath() const
+{
+    return FConfig.LogPath.isEmpty() ? AgentStateDirectory() + QStringLiteral("/access.db") : FConfig.LogPath;
+}
+
 void TAgent::Start()
 {
     const TAgentConfig Config = LoadAgentConfig(FConfigFile);
     if (!QDir().mkpath(FRuntimeDirectory))
         throw Exception(QStringLiteral("Cannot make the folder %1").arg(FRuntimeDirectory).toStdString());
+    FConfig.LogPath = Config.LogPath;
+    FLog = std::make_unique<TAccessLog>(LogPath());
+    if (!FLog->Error().isEmpty())
+        AgentLog(TPriority::Error, FLog->Error());
+    // Rows older than [log] keep-days go once a day, and at start.
+    connect(&FPruneTimer, &QTimer::timeout, this, [this] { Prune(); });
+    FPruneTimer.start(24 * 3600 * 1000);
     // A reader back on USB is taken at once, not at the next retry.
     try {
         FDevices = std::make_unique<TUSBPnP>(this);
@@ -72,6 +86,9 @@ void TAgent::Apply(const TAgentConfig& Config)
         try {
             auto Door = std::make_unique<TDoor>(D, FRuntimeDirectory);
             TDoor& Added = *Door;
+            Added.OnSwipe = [this](TDoor& At, const TRfidTag& Card, bool Known, const QString& Name) {
+                Record(At, Card, Known, Name);
+            };
             FDoors[D.Id] = std::move(Door);
             if (OnDoorAdded)
                 OnDoorAdded(Added);
@@ -82,6 +99,34 @@ void TAgent::Apply(const TAgentConfig& Config)
     }
     FConfig = Config;
     PublishDoors();
+    Prune();
+}
+
+void TAgent::Prune()
+{
+    if (FConfig.KeepDays <= 0 || !FLog)
+        return;
+    const int Removed = FLog->Prune(QDateTime::currentDateTimeUtc().addDays(-FConfig.KeepDays));
+    if (Removed > 0)
+        AgentLog(TPriority::Info, QStringLiteral("removed %1 swipes older than %2 days from the log").arg(Removed).arg(FConfig.KeepDays));
+}
+
+// Logged first, whatever is done with the swipe afterwards.
+void TAgent::Record(TDoor& Door, const TRfidTag& Card, bool Known, const QString& Name)
+{
+    TSwipeRecord Swipe = MakeSwipeRecord(Card, Door.Config().Name, nullptr);
+    Swipe.Known = Known;
+    Swipe.Name = Name;
+    FLog->Record(Swipe);
+    if (FLog->Error() != FLogProblem) {
+        FLogProblem = FLog->Error();
+        AgentLog(FLogProblem.isEmpty() ? TPriority::Notice : TPriority::Error,
+                 FLogProblem.isEmpty() ? QStringLiteral("the access log takes swipes again") : FLogProblem);
+    }
+    AgentLog(TPriority::Info, QStringLiteral("%1: %2 card %3%4").arg(Door.Config().Id, Known ? QStringLiteral("known") : QStringLiteral("unknown"),
+                                                                  Swipe.CardNumber, Name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(Name)));
+    if (OnSwipe)
+        OnSwipe(Door, Swipe);
 }
 
 void TAgent::PublishDoors()

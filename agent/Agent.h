@@ -2,15 +2,20 @@
 
 #include "agent/AgentConfig.h"
 
+class TRfidTag;
+
 #include <QObject>
+#include <QTimer>
 #include <QString>
 
 #include <functional>
 #include <map>
 #include <memory>
 
+class TAccessLog;
 class TDoor;
 class TUSBPnP;
+struct TSwipeRecord;
 
 // The doors of the configuration, held all the time: started, replaced on a reload where their
 // section changed, and stopped cleanly.
@@ -28,6 +33,11 @@ public:
     void Stop(std::function<void()> Done);
 
     const TAgentConfig& Config() const { return FConfig; }
+    // The access log every door's swipes go to (the state folder's access.db unless [log] path).
+    QString LogPath() const;
+
+    // A swipe, after it is in the log (or kept in memory while the log cannot take it).
+    std::function<void(TDoor& Door, const TSwipeRecord& Swipe)> OnSwipe;
     // Called for every door made, so the owner can follow it (the log, the message bus).
     std::function<void(TDoor& Door)> OnDoorAdded;
     std::function<void(const QString& Id)> OnDoorRemoved;
@@ -35,10 +45,15 @@ public:
 private:
     void Apply(const TAgentConfig& Config);
     void PublishDoors();
+    void Record(TDoor& Door, const TRfidTag& Card, bool Known, const QString& Name);
+    void Prune();
 
     QString FConfigFile;
     QString FRuntimeDirectory;
     TAgentConfig FConfig;
     std::map<QString, std::unique_ptr<TDoor>> FDoors;
     std::unique_ptr<TUSBPnP> FDevices;
+    std::unique_ptr<TAccessLog> FLog;
+    QString FLogProblem; // said once, until it changes
+    QTimer FPruneTimer;
 };

@@ -3,6 +3,7 @@
 
 #include "agent/AgentConfig.h"
 #include "cards/CardDatabaseFile.h"
+#include "log/AccessLog.h"
 #include "support/AgentBed.h"
 #include "support/SimCards.h"
 #include "support/TestSupport.h"
@@ -82,4 +83,13 @@ TEST(AgentDoors, HeldThroughUnplugsNamedFromTheSiteFileAndGivenItWhenItChanges)
     ASSERT_TRUE(WaitUntil([&] { return Bed.Swipes.size() == 3; }));
     EXPECT_EQ(Bed.Swipes[2].Name, "Ann");
     EXPECT_TRUE(Bed.Swipes[2].Known);
+
+    // Each swipe once in the log, newest first, under the door's name.
+    TAccessLog Log(Bed.Path("access.db"));
+    const auto Rows = Log.Query({});
+    ASSERT_EQ(Log.Error(), "");
+    ASSERT_EQ(Rows.size(), 3u);
+    EXPECT_EQ(Rows[0].Door, "Door 1");
+    EXPECT_EQ(Rows[0].Name, "Ann");
+    EXPECT_EQ(Rows[2].Door, "Door 0");
 }

@@ -2,6 +2,7 @@
 
 #include "agent/Agent.h"
 #include "agent/Door.h"
+#include "log/SwipeRecord.h"
 #include "sim/SimReader.h"
 
 #include <QDir>
@@ -42,15 +43,14 @@ struct AgentBed
             Link(I);
             Config += QStringLiteral("[door-%1]\nname = Door %1\nport = %2\n%3\n").arg(I).arg(Path(QString("tty%1").arg(I)), Extra).toUtf8();
         }
+        Config += "[log]\npath = access.db\n";
         QFile File(Path("agent.conf"));
         File.open(QIODevice::WriteOnly);
         File.write(Config);
         File.close();
         Agent = std::make_unique<TAgent>(Path("agent.conf"), Runtime());
-        Agent->OnDoorAdded = [this](TDoor& Door) {
-            Door.OnSwipe = [this](TDoor& D, const TRfidTag& Card, bool Known, const QString& Name) {
-                Swipes.push_back({D.Config().Id, Card.CardValue(), Known, Name});
-            };
+        Agent->OnSwipe = [this](TDoor& D, const TSwipeRecord& S) {
+            Swipes.push_back({D.Config().Id, SwipeCardValue(S), S.Known, S.Name});
         };
         Agent->Start();
     }
