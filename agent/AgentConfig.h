@@ -14,6 +14,7 @@ struct TDoorConfig
     QString Name; // the id when not given
     QString Port;
     QString SiteFile;
+    bool PushSiteFile = true; // false: the site file only names the cards
 
     bool operator==(const TDoorConfig&) const = default;
 };

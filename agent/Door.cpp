@@ -67,6 +67,8 @@ TDoor::TDoor(const TDoorConfig& Config, const QString& RuntimeDirectory, QObject
         LoadSiteNames();
         FWatch = std::make_unique<TSiteFileWatch>(Config.SiteFile, [this] { SiteFileChanged(); });
     }
+    if (RuntimeDirectory.isEmpty())
+        return;
     FSocket = std::make_unique<TDoorSocket>(SocketPath());
     FSocket->OnClientArrived = [this] { ClientArrived(); };
     FSocket->OnClientLeft = [this] { ClientLeft(); };
@@ -91,6 +93,8 @@ QString TDoor::SocketPath() const { return FRuntimeDirectory + u'/' + FConfig.Id
 
 void TDoor::Say(int Priority, const QString& Text) const
 {
+    if (OnSay)
+        return OnSay(Priority, QStringLiteral("%1: %2").arg(FConfig.Id, Text));
     AgentLog(TPriority(Priority), QStringLiteral("%1: %2").arg(FConfig.Id, Text));
 }
 
@@ -172,7 +176,7 @@ void TDoor::ReadCards()
 void TDoor::CardsRead()
 {
     NameCards();
-    FPushWanted = FPushWanted || (FSiteLoaded && ReaderDiffersFromSite());
+    FPushWanted = FPushWanted || (FConfig.PushSiteFile && FSiteLoaded && ReaderDiffersFromSite());
     Idle();
 }
 
@@ -267,6 +271,8 @@ void TDoor::SiteFileChanged()
     if (!FSiteLoaded)
         return;
     Say(6, QStringLiteral("the site file %1 changed").arg(FConfig.SiteFile));
+    if (!FConfig.PushSiteFile)
+        return;
     FPushWanted = true;
     if (FStep == TStep::Idle)
         PushSiteFile();

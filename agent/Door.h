@@ -20,6 +20,7 @@ class TSiteFileWatch;
 class TDoor : public QObject
 {
 public:
+    // No socket is offered when RuntimeDirectory is empty.
     TDoor(const TDoorConfig& Config, const QString& RuntimeDirectory, QObject* Owner = nullptr);
     ~TDoor() override;
 
@@ -40,6 +41,9 @@ public:
     std::function<void(TDoor& Door)> OnStatus;     // came online or went offline
     std::function<void(TDoor& Door)> OnDoorConfig; // the reader reported its door settings
     std::function<void(TDoor& Door)> OnCards;      // the reader's card list was read or written
+    // What the door has to say, with a journal priority (3 error ... 7 debug); the agent's log
+    // when empty.
+    std::function<void(int Priority, const QString& Text)> OnSay;
 
 private:
     enum class TStep { Offline, DoorSettings, ReadingCards, Idle, Writing, Verifying, Relaying, Stopped };

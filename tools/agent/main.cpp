@@ -3,7 +3,7 @@
 #include "agent/Agent.h"
 #include "agent/AgentConfig.h"
 #include "agent/AgentLog.h"
-#include "agent/SignalWatch.h"
+#include "common/SignalWatch.h"
 #include "common/Errors.h"
 #include "discovery/AgentDoors.h"
 

@@ -1,4 +1,4 @@
-#include "agent/SignalWatch.h"
+#include "common/SignalWatch.h"
 
 #include "common/Errors.h"
 
