@@ -13,7 +13,8 @@
 // The history of swipes: one SQLite file (WAL, synchronous=FULL: a swipe reported as logged
 // survives a crash or a power loss) on a connection of its own. Nothing here throws: a file
 // that is locked, full, read-only or damaged is reported through Error(), and swipes that could
-// not be written wait in memory and go first, in order, at the next Record or Flush.
+// not be written wait in memory and go first, in order, at the next Record or Flush. Like any
+// Qt SQL connection, it is used on the thread that made it.
 class TAccessLog
 {
 public:
