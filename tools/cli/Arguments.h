@@ -33,6 +33,7 @@ public:
     bool Help() const { return FParser.isSet(QStringLiteral("help")); }
     bool IsSet(const QString& Name) const { return FParser.isSet(Name); }
     QString Value(const QString& Name) const { return FParser.value(Name); }
+    QStringList Values(const QString& Name) const { return FParser.values(Name); }
     // The plain argument at Index, empty when it was not given.
     QString Positional(int Index) const { return FParser.positionalArguments().value(Index); }
     QStringList Positionals() const { return FParser.positionalArguments(); }

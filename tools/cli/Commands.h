@@ -15,3 +15,4 @@ int RunExport(const QStringList& Args);
 int RunSync(const QStringList& Args);
 int RunDiff(const QStringList& Args);
 int RunLog(const QStringList& Args);
+int RunWatch(const QStringList& Args);

@@ -30,6 +30,8 @@ const char Usage[] =
     "  export FILE.tdb -o FILE.csv        write a file's cards as CSV\n"
     "  log [--since TIME] [--card NUMBER] [--name TEXT] [--format FORMAT] ...\n"
     "                                     list the swipes of the access log\n"
+    "  watch PORT... [--log[=DB]] [--format table|json]\n"
+    "                                     print (and log) every card swiped\n"
     "\n"
     "Commands that talk to the reader take --timeout SECONDS (default 5). PORT is a\n"
     "device name such as ttyUSB0, a path such as /dev/pts/3, or a reader on the\n"
@@ -51,7 +53,7 @@ struct Command
 const Command Commands[] = {
     {"ports", RunPorts}, {"read", RunRead},     {"write", RunWrite},   {"door", RunDoor},
     {"show", RunShow},   {"import", RunImport}, {"export", RunExport}, {"sync", RunSync},
-    {"diff", RunDiff},   {"log", RunLog},
+    {"diff", RunDiff},   {"log", RunLog}, {"watch", RunWatch},
 };
 
 const Command* CommandNamed(const QString& Name)
