@@ -1,11 +1,13 @@
-# Installs the udev component into a scratch prefix and checks that the rule lands in the
-# rules folder unchanged.
+# Installs the udev and agent components into a scratch prefix and checks that the rule lands in
+# the rules folder unchanged, and that the agent's unit starts the program under that prefix.
 file(REMOVE_RECURSE ${STAGE_DIR})
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --component udev --prefix ${STAGE_DIR}
-    RESULT_VARIABLE Result)
-if(NOT Result EQUAL 0)
-    message(FATAL_ERROR "cmake --install failed: ${Result}")
-endif()
+foreach(Component udev agent)
+    execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --component ${Component} --prefix ${STAGE_DIR}
+        RESULT_VARIABLE Result)
+    if(NOT Result EQUAL 0)
+        message(FATAL_ERROR "cmake --install --component ${Component} failed: ${Result}")
+    endif()
+endforeach()
 get_filename_component(Name ${RULE} NAME)
 set(Installed ${STAGE_DIR}/${RULES_DIR}/${Name})
 if(NOT EXISTS ${Installed})
@@ -15,5 +17,15 @@ file(READ ${RULE} Expected)
 file(READ ${Installed} Actual)
 if(NOT Expected STREQUAL Actual)
     message(FATAL_ERROR "installed rule differs from ${RULE}")
+endif()
+
+set(Unit ${STAGE_DIR}/${UNIT_DIR}/dorvik-agent.service)
+if(NOT EXISTS ${Unit})
+    message(FATAL_ERROR "not installed: ${Unit}")
+endif()
+file(STRINGS ${Unit} ExecStart REGEX "^ExecStart=")
+string(FIND "${ExecStart}" "ExecStart=${STAGE_DIR}/bin/dorvik-agent " At)
+if(NOT At EQUAL 0)
+    message(FATAL_ERROR "the unit does not start the program under ${STAGE_DIR}: ${ExecStart}")
 endif()
 file(REMOVE_RECURSE ${STAGE_DIR})

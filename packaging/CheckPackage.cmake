@@ -24,31 +24,34 @@ set(Fields "\n${Fields}")
 ExpectMatch("${Fields}" "\nPackage: dorvik-manager\n" "package name")
 ExpectMatch("${Fields}" "\nMaintainer: [^\n]+ <[^\n]+@[^\n]+>\n" "maintainer")
 ExpectMatch("${Fields}" "\nSection: utils\n" "section")
-foreach(Library libqt6widgets6 libqt6svg6 libqt6core6 libudev1 libc6)
+foreach(Library libqt6widgets6 libqt6svg6 libqt6core6 libudev1 libc6 adduser libqt6sql6-sqlite)
     ExpectMatch("${Fields}" "\nDepends:[^\n]* ${Library}[ ,(\n]" "dependency on ${Library}")
 endforeach()
 
 execute_process(COMMAND ${DPKG_DEB} --contents ${Packages} OUTPUT_VARIABLE Contents COMMAND_ERROR_IS_FATAL ANY)
 set(Contents "\n${Contents}")
 foreach(Path
-        usr/bin/dorvik usr/bin/dorvik-cli usr/bin/dorvik-virtual-reader
+        usr/bin/dorvik usr/bin/dorvik-cli usr/bin/dorvik-virtual-reader usr/bin/dorvik-agent
         usr/lib/udev/rules.d/70-dorvik.rules
+        usr/lib/systemd/system/dorvik-agent.service
+        usr/share/doc/dorvik-manager/examples/agent.conf
         usr/share/applications/${APP_ID}.desktop
         usr/share/icons/hicolor/scalable/apps/${APP_ID}.svg
         usr/share/metainfo/${APP_ID}.metainfo.xml
         usr/share/doc/dorvik-manager/copyright
         usr/share/doc/dorvik-manager/changelog.gz
         usr/share/man/man1/dorvik.1.gz
+        usr/share/man/man1/dorvik-agent.1.gz
         usr/share/bash-completion/completions/dorvik-cli)
     ExpectMatch("${Contents}" " \\./${Path}\n" "file ${Path}")
 endforeach()
 ExpectMatch("${Contents}" "\n-rwxr-xr-x[^\n]* \\./usr/bin/dorvik\n" "the program is executable")
-# Only the three programs: developer tools (dorvik-screenshots) are built but never installed.
+# Only the four programs: developer tools (dorvik-screenshots) are built but never installed.
 string(REGEX MATCHALL " \\./usr/bin/[^/\n]+\n" Programs "${Contents}")
 list(TRANSFORM Programs REPLACE "^ \\./usr/bin/([^\n]+)\n$" "\\1")
 list(SORT Programs)
-if(NOT Programs STREQUAL "dorvik;dorvik-cli;dorvik-virtual-reader")
-    message(FATAL_ERROR "programs in the package: ${Programs}; expected dorvik, dorvik-cli, dorvik-virtual-reader")
+if(NOT Programs STREQUAL "dorvik;dorvik-agent;dorvik-cli;dorvik-virtual-reader")
+    message(FATAL_ERROR "programs in the package: ${Programs}; expected dorvik, dorvik-agent, dorvik-cli, dorvik-virtual-reader")
 endif()
 
 # Every accepted lintian tag comes with its reason: a comment right above it.
@@ -73,6 +76,13 @@ if(NOT Result EQUAL 0)
     message(FATAL_ERROR "lintian: errors or warnings not in ${OVERRIDES}:\n${Output}${Errors}")
 endif()
 
+# The unit starts the program the package installs.
+execute_process(COMMAND ${DPKG_DEB} -x ${Packages} ${OUT_DIR}/root COMMAND_ERROR_IS_FATAL ANY)
+file(STRINGS ${OUT_DIR}/root/usr/lib/systemd/system/dorvik-agent.service ExecStart REGEX "^ExecStart=")
+if(NOT ExecStart MATCHES "^ExecStart=(/[^ ]+)" OR NOT EXISTS ${OUT_DIR}/root${CMAKE_MATCH_1})
+    message(FATAL_ERROR "the unit starts a program the package does not hold: ${ExecStart}")
+endif()
+
 if(SANITIZE)
     # A sanitizer build brings checks of its own instead of the hardening flags; it is never shipped.
     file(REMOVE_RECURSE ${OUT_DIR})
@@ -81,12 +91,12 @@ endif()
 if(NOT HARDENING_CHECK)
     message(FATAL_ERROR "hardening-check not found: install devscripts (scripts/deps)")
 endif()
-execute_process(COMMAND ${DPKG_DEB} -x ${Packages} ${OUT_DIR}/root COMMAND_ERROR_IS_FATAL ANY)
 # Control-flow protection is compiled in, but the mark that says so needs every object of the
 # program to carry it, and Debian 12's C start files (Scrt1.o, crti.o) do not: no program linked
 # here can show it.
 execute_process(COMMAND ${HARDENING_CHECK} --quiet --nocfprotection
         ${OUT_DIR}/root/usr/bin/dorvik ${OUT_DIR}/root/usr/bin/dorvik-cli ${OUT_DIR}/root/usr/bin/dorvik-virtual-reader
+        ${OUT_DIR}/root/usr/bin/dorvik-agent
     RESULT_VARIABLE Result OUTPUT_VARIABLE Output ERROR_VARIABLE Output)
 if(NOT Result EQUAL 0)
     message(FATAL_ERROR "hardening-check:\n${Output}")

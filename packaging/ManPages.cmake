@@ -1,4 +1,4 @@
-# Manual pages for the three programs, made from their --help and --version by help2man at
+# Manual pages for the programs, made from their --help and --version by help2man at
 # build time, gzipped as Debian wants them. Included from packaging/CMakeLists.txt.
 find_program(DORVIK_HELP2MAN help2man)
 find_program(DORVIK_GZIP gzip REQUIRED)
@@ -12,7 +12,8 @@ set(ManPages)
 foreach(ProgramAndName
         "dorvik|manage the cards of a Dorvik door card reader"
         "dorvik-cli|back up, restore and set up a Dorvik card reader from scripts"
-        "dorvik-virtual-reader|simulated Dorvik card reader on a pseudo-terminal")
+        "dorvik-virtual-reader|simulated Dorvik card reader on a pseudo-terminal"
+        "dorvik-agent|keep every Dorvik door card reader connected and log its swipes")
     string(REPLACE "|" ";" ProgramAndName "${ProgramAndName}")
     list(GET ProgramAndName 0 Program)
     list(GET ProgramAndName 1 Name)

@@ -14,8 +14,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "Reads the card list of a Dorvik door card reader over its USB serial port,"
     "lets you name the cards, choose the master card and set the door's mode and"
     "delay, and writes the list back. Card lists are saved to and loaded from files."
-    "Includes dorvik-cli for scripted backups and dorvik-virtual-reader, a"
-    "simulated reader for trying the program without one.")
+    "Includes dorvik-cli for scripted backups, dorvik-virtual-reader, a"
+    "simulated reader for trying the program without one, and dorvik-agent, a"
+    "service that keeps every door's reader connected and logs its swipes.")
 set(CPACK_PACKAGE_CONTACT "${DORVIK_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
 
@@ -29,10 +30,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The dependencies come from the libraries the programs link (dpkg-shlibdeps, from dpkg-dev).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt loads its SQLite driver at run time, where dpkg-shlibdeps cannot see it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
-# The post-install script applies the udev rule to a reader already plugged in.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst)
+# Beside those: postinst makes the agent's user with adduser, and the access log's SQLite driver
+# is a Qt plugin, which no program links.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libqt6sql6-sqlite")
+# The post-install script applies the udev rule to a reader already plugged in and makes the
+# agent's user; the pre-removal script stops the agent.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # A source package of the tree, without build folders and the repository.
