@@ -2,12 +2,17 @@
 // them in order once it can; and a swipe reported as logged is in the file even when the
 // program is killed at once.
 
+#include "core/CliProgram.h"
+#include "sim/SimReader.h"
 #include "support/LogSupport.h"
+#include "support/SimCards.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -108,28 +113,44 @@ TEST(AccessLogFaults, ASwipeTheFileCannotTakeIsKeptAndWrittenOnceItCan)
     }
 }
 
-TEST(AccessLogFaults, ASwipeSaidToBeLoggedSurvivesTheProgramBeingKilled)
+// `watch --log` prints a swipe only once it is in the log: killed right after, it has lost none,
+// and each row carries the name of the names file and the door.
+TEST(AccessLogFaults, ASwipeWatchPrintedSurvivesWatchBeingKilled)
 {
     QTemporaryDir Dir;
     const QString Path = Dir.filePath(QStringLiteral("access.db"));
-    QProcess Writer;
-    Writer.start(QStringLiteral(DORVIK_LOG_WRITER), {Path});
-    std::vector<qint64> Said;
-    while (Said.size() < 20 && Writer.waitForReadyRead(10000)) {
-        while (Writer.canReadLine())
-            Said.push_back(Writer.readLine().trimmed().split(' ').value(1).toLongLong());
+    const QString Names = Dir.filePath(QStringLiteral("names.tdb"));
+    WriteCardFile(Names, {{Card(7), "Seven"}});
+    sim::SimReader Reader;
+    Reader.SetCards({Card(7)});
+    QProcess Watch;
+    Watch.start(CliPath(), {"watch", QString::fromStdString(Reader.PortName()), "--door", "Front door", "--names", Names,
+                            "--log", Path, "--format", "json"});
+    ASSERT_TRUE(Reader.WaitForFrames(2, std::chrono::seconds(10))); // it asked for the door and the cards
+    std::vector<QJsonObject> Said;
+    for (uint32_t Value = 1; Value <= 12; ++Value) {
+        Reader.Swipe(Card(Value));
+        if (!Watch.waitForReadyRead(10000))
+            break;
+        while (Watch.canReadLine())
+            Said.push_back(QJsonDocument::fromJson(Watch.readLine()).object());
     }
-    Writer.kill(); // SIGKILL: no clean-up of any kind
-    Writer.waitForFinished();
-    ASSERT_GE(Said.size(), 20u);
+    Watch.kill(); // SIGKILL: no clean-up of any kind
+    Watch.waitForFinished();
+    ASSERT_GE(Said.size(), 12u) << Watch.readAllStandardError().toStdString();
+    EXPECT_EQ(Said[6]["name"].toString(), "Seven");
+    EXPECT_TRUE(Said[6]["known"].toBool());
+    EXPECT_EQ(Said[0]["door"].toString(), "Front door");
 
     TAccessLog Log(Path);
     ASSERT_EQ(Log.Error(), QString());
     std::vector<qint64> Stored = SwipeIds(Log.Query({.Limit = 0}));
     std::reverse(Stored.begin(), Stored.end());
-    ASSERT_GE(Stored.size(), Said.size());
-    Stored.resize(Said.size());
-    EXPECT_EQ(Stored, Said);
+    std::vector<qint64> Printed;
+    for (const QJsonObject& S : Said)
+        Printed.push_back(S["id"].toInteger());
+    EXPECT_EQ(Stored, Printed);
+    EXPECT_EQ(Log.Query({.Card = "7"}).at(0).Name, "Seven");
 }
 
 } // namespace

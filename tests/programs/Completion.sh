@@ -24,6 +24,7 @@ expect() { # <expected, sorted and space-separated> <words...>: completes the la
 }
 
 expect "diff door" d
+expect "watch write" w
 expect "write" wr
 expect "--help --version" --
 expect "/dev/pts/77 tcp://door-pc:4002 ttyFAKE7" read ""
