@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+
+#include <signal.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -92,4 +96,39 @@ TEST(AgentDoors, HeldThroughUnplugsNamedFromTheSiteFileAndGivenItWhenItChanges)
     EXPECT_EQ(Rows[0].Door, "Door 1");
     EXPECT_EQ(Rows[0].Name, "Ann");
     EXPECT_EQ(Rows[2].Door, "Door 0");
+}
+
+// The service as systemd runs it: SIGHUP keeps a door whose section did not change (its reader
+// is not asked again) and takes a new one; SIGTERM ends it cleanly. Levels go to the journal.
+TEST(AgentProgram, ReloadsOnHangUpAndStopsOnTerminate)
+{
+    QTemporaryDir Dir;
+    sim::SimReader Kept, Added;
+    const auto Write = [&](const QString& Text) {
+        QFile File(Dir.filePath("agent.conf"));
+        File.open(QIODevice::WriteOnly);
+        File.write(Text.toUtf8());
+    };
+    const QString KeptDoor = QString("[kept]\nport = %1\n").arg(QString::fromStdString(Kept.PortName()));
+    Write(KeptDoor);
+    QProcess Agent;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("RUNTIME_DIRECTORY", Dir.filePath("run"));
+    Env.insert("STATE_DIRECTORY", Dir.path());
+    Agent.setProcessEnvironment(Env);
+    Agent.setProcessChannelMode(QProcess::MergedChannels);
+    Agent.start(QStringLiteral(DORVIK_AGENT), {"--config", Dir.filePath("agent.conf")});
+    ASSERT_TRUE(Kept.WaitForFrames(2, 10s)); // door settings, then the cards
+    Write(KeptDoor + QString("[added]\nport = %1\n").arg(QString::fromStdString(Added.PortName())));
+    ::kill(pid_t(Agent.processId()), SIGHUP);
+    EXPECT_TRUE(Added.WaitForFrames(2, 10s));
+    Pump(300ms);
+    EXPECT_EQ(Kept.ReceivedFrames().size(), 2u);
+    ::kill(pid_t(Agent.processId()), SIGTERM);
+    ASSERT_TRUE(Agent.waitForFinished(10000));
+    EXPECT_EQ(Agent.exitCode(), 0);
+    const QString Said = QString::fromLocal8Bit(Agent.readAll());
+    EXPECT_TRUE(Said.contains("<5>reloaded")) << Said.toStdString();
+    EXPECT_TRUE(Said.contains("<5>stopping")) << Said.toStdString();
+    EXPECT_FALSE(QFile::exists(Dir.filePath("run/doors")));
 }
