@@ -1,0 +1,145 @@
+// dorvik-agent holding 16 doors on simulated readers, run as systemd runs it: its resident memory,
+// what it does while nothing happens (CPU time and wake-ups of all its threads over a while), the
+// delay a door's socket adds to a swipe relayed to a program, and how soon a reader that comes
+// back is held again.
+
+#include "bench/BenchTable.h"
+#include "reader/Dorvik.h"
+#include "sim/SimReader.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int Doors = 16;
+
+[[noreturn]] void Fail(const std::string& What) { BenchFailed("bench_agent", What); }
+
+void RunUntil(const std::function<bool()>& Condition, int Ms = 10000)
+{
+    QDeadlineTimer GiveUp(Ms);
+    while (!Condition()) {
+        if (GiveUp.hasExpired())
+            Fail("timed out");
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(200);
+    }
+}
+
+// A "Name:" field of a /proc status file.
+long Field(const QString& File, const QByteArray& Name)
+{
+    QFile Status(File);
+    if (!Status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& Line : Status.readAll().split('\n'))
+        if (Line.startsWith(Name + ':'))
+            return Line.mid(Name.size() + 1).trimmed().split(' ').first().toLong();
+    return 0;
+}
+
+// Context switches of every thread: each is a wake-up.
+long WakeUps(qint64 Pid)
+{
+    long Sum = 0;
+    const QString Tasks = QStringLiteral("/proc/%1/task").arg(Pid);
+    for (const QString& Task : QDir(Tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString Status = Tasks + u'/' + Task + QStringLiteral("/status");
+        Sum += Field(Status, "voluntary_ctxt_switches") + Field(Status, "nonvoluntary_ctxt_switches");
+    }
+    return Sum;
+}
+
+// User plus system time in clock ticks.
+long CpuTicks(qint64 Pid)
+{
+    QFile Stat(QStringLiteral("/proc/%1/stat").arg(Pid));
+    if (!Stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray Text = Stat.readAll();
+    const QList<QByteArray> F = Text.mid(Text.lastIndexOf(')') + 2).split(' ');
+    return F.value(11).toLong() + F.value(12).toLong();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication App(argc, argv);
+    const int IdleSeconds = qEnvironmentVariableIsSet("DORVIK_BENCH_IDLE_SECONDS")
+        ? qEnvironmentVariableIntValue("DORVIK_BENCH_IDLE_SECONDS") : 60;
+    QTemporaryDir Dir;
+    std::vector<std::unique_ptr<sim::SimReader>> Readers;
+    QByteArray Config;
+    for (int I = 0; I < Doors; ++I) {
+        Readers.push_back(std::make_unique<sim::SimReader>());
+        const QString Link = Dir.filePath(QStringLiteral("tty%1").arg(I));
+        QFile::link(QString::fromStdString(Readers.back()->PortName()), Link);
+        Config += QStringLiteral("[door-%1]\nport = %2\n").arg(I).arg(Link).toUtf8();
+    }
+    Config += "[log]\npath = access.db\n";
+    QFile File(Dir.filePath(QStringLiteral("agent.conf")));
+    if (!File.open(QIODevice::WriteOnly) || File.write(Config) != Config.size())
+        Fail("cannot write the configuration");
+    File.close();
+
+    QProcess Agent;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert(QStringLiteral("RUNTIME_DIRECTORY"), Dir.filePath(QStringLiteral("run")));
+    Env.insert(QStringLiteral("STATE_DIRECTORY"), Dir.path());
+    Agent.setProcessEnvironment(Env);
+    Agent.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    Agent.start(QStringLiteral(DORVIK_AGENT), {QStringLiteral("--config"), File.fileName()});
+    for (auto& R : Readers)
+        RunUntil([&] { return R->WaitForFrames(2, std::chrono::milliseconds(0)); });
+    QThread::msleep(500); // every door's read has ended
+    const qint64 Pid = Agent.processId();
+
+    const double RssMb = Field(QStringLiteral("/proc/%1/status").arg(Pid), "VmRSS") / 1024.0;
+    PrintFigure("agent, 16 doors: resident memory", Fixed(RssMb, 1, "MB"), "< 40 MB", GoalMet(RssMb < 40));
+
+    const long WakeBefore = WakeUps(Pid), CpuBefore = CpuTicks(Pid);
+    QThread::sleep(unsigned(IdleSeconds));
+    const long Woke = WakeUps(Pid) - WakeBefore;
+    const double CpuMs = double(CpuTicks(Pid) - CpuBefore) * 1000.0 / double(sysconf(_SC_CLK_TCK));
+    PrintFigure("agent, 16 doors idle " + std::to_string(IdleSeconds) + " s: wake-ups", std::to_string(Woke), "0",
+                GoalMet(Woke == 0));
+    PrintFigure("agent, 16 doors idle " + std::to_string(IdleSeconds) + " s: CPU time", Fixed(CpuMs, 0, "ms"));
+
+    // A reader unplugged and plugged back: how soon the agent asks it again.
+    std::vector<double> Back;
+    for (int Round = 0; Round < 3; ++Round) {
+        auto Old = std::move(Readers[0]);
+        Old->HangUp();
+        QThread::msleep(300);
+        Readers[0] = std::make_unique<sim::SimReader>();
+        const QString Link = Dir.filePath(QStringLiteral("tty0"));
+        QFile::remove(Link);
+        QElapsedTimer Clock;
+        Clock.start();
+        QFile::link(QString::fromStdString(Readers[0]->PortName()), Link);
+        RunUntil([&] { return Readers[0]->WaitForFrames(1, std::chrono::milliseconds(0)); });
+        Back.push_back(double(Clock.nsecsElapsed()) / 1e9);
+    }
+    const double Worst = *std::max_element(Back.begin(), Back.end());
+    PrintFigure("agent: a reader back to held again (worst of 3)", Fixed(Worst, 2, "s"), "< 2 s", GoalMet(Worst < 2));
+
+    Agent.terminate();
+    if (!Agent.waitForFinished(10000))
+        Fail("the agent did not stop on SIGTERM");
+    return 0;
+}
