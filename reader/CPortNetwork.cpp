@@ -3,6 +3,7 @@
 #include "reader/CPortDevice.h"
 #include "reader/CPortSocketOpen.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
@@ -35,9 +36,17 @@ std::unique_ptr<NetDevice::TLink> TCustomComPort::ConnectLink(const std::string&
     } else if (!Opening.Finished()) {
         QEventLoop Loop;
         QSocketNotifier Done(Opening.DoneHandle(), QSocketNotifier::Read);
-        QObject::connect(&Done, &QSocketNotifier::activated, &Loop, &QEventLoop::quit);
+        // Once: the handle stays readable, and loops nested in this one would spin on it.
+        QObject::connect(&Done, &QSocketNotifier::activated, &Loop, [&] {
+            Done.setEnabled(false);
+            Loop.quit();
+        });
         QTimer::singleShot(Opening.MsLeft(), &Loop, &QEventLoop::quit);
         FOpenLoop = &Loop;
+        // Events posted before this loop are delivered in it only once the dispatcher is woken:
+        // other readers' opens, queued this way, then wait side by side with this one.
+        if (QAbstractEventDispatcher* Dispatcher = QAbstractEventDispatcher::instance())
+            Dispatcher->wakeUp();
         Loop.exec(QEventLoop::ExcludeUserInputEvents);
         if (Self && FOpenLoop == &Loop)
             FOpenLoop = nullptr;
