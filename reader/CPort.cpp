@@ -114,6 +114,7 @@ TCustomComPort::~TCustomComPort()
     // Handlers may belong to an owner that is being destroyed: none runs from here on.
     OnAfterClose = nullptr;
     OnRxChar = nullptr;
+    AbandonOpening();
     StopEventThread();
     CloseDevice();
 }
@@ -129,6 +130,7 @@ void TCustomComPort::SetPort(const QString& Value)
 {
     if (Value == FPort)
         return;
+    AbandonOpening();
     FPort = Value;
     if (FConnected) {
         ClosePort();
@@ -170,10 +172,8 @@ void TCustomComPort::ApplyTimeoutSettings()
     // Reads never wait on this system and writes are bounded in WriteBytes; nothing to hand over.
 }
 
-void TCustomComPort::ApplyLineSettings()
+ComDevice::TLine TCustomComPort::LineSettings() const
 {
-    if (!FConnected || FHandle < 0)
-        return;
     ComDevice::TLine Line;
     Line.Baud = BaudOf(FBaudRate, FCustomBaudRate);
     Line.DataBits = 5 + FDataBits;
@@ -187,8 +187,21 @@ void TCustomComPort::ApplyLineSettings()
     Line.XoffChar = FFlowControl.XoffChar();
     Line.Dtr = FFlowControl.ControlDTR();
     Line.Rts = FFlowControl.ControlRTS();
-    if (const int Error = FLink ? FLink->ApplyLine(Line) : ComDevice::ApplyLine(FHandle, Line))
+    return Line;
+}
+
+void TCustomComPort::ApplyLineSettings()
+{
+    if (!FConnected || FHandle < 0)
+        return;
+    const ComDevice::TLine Line = LineSettings();
+    if (FLink) {
+        const auto Deadline = NetDevice::Clock::now() + std::chrono::milliseconds(NetDevice::TimeoutMs);
+        if (const std::string Why = FLink->ApplyLine(Line, Deadline); !Why.empty())
+            throw EComPort(CE_SetStateFailed, Why);
+    } else if (const int Error = ComDevice::ApplyLine(FHandle, Line)) {
         throw EComPort(CE_SetStateFailed, Error);
+    }
 }
 
 void TCustomComPort::OpenPort()
@@ -197,11 +210,10 @@ void TCustomComPort::OpenPort()
         return;
     int Handle = -1;
     const std::string Path = DevicePath(FPort).toStdString();
-    if (NetDevice::IsUrl(Path)) {
-        std::string Message;
-        FLink = NetDevice::TLink::Open(Path, Message);
-        if (!FLink)
-            throw EComPort(CE_OpenFailed, Message);
+    const bool Network = NetDevice::IsUrl(Path);
+    const ComDevice::TLine Line = LineSettings();
+    if (Network) {
+        FLink = ConnectLink(Path, Line);
         Handle = FLink->Handle();
     } else if (const int Error = ComDevice::Open(Path.c_str(), Handle)) {
         throw EComPort(CE_OpenFailed, Error);
@@ -211,7 +223,8 @@ void TCustomComPort::OpenPort()
     ++FGeneration;
     try {
         ApplyBufferSettings();
-        ApplyLineSettings();
+        if (!Network || LineSettings() != Line) // a link's line was set while it connected
+            ApplyLineSettings();
         ApplyTimeoutSettings();
         if (!FEvents.Empty()) {
             FNotices = std::make_unique<TComNotices>(*this);
@@ -237,6 +250,7 @@ void TCustomComPort::ReadModemStatus()
 
 void TCustomComPort::ClosePort()
 {
+    AbandonOpening();
     if (!FConnected)
         return;
     StopEventThread();

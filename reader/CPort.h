@@ -183,7 +183,9 @@ private:
 
 class TComThread;
 class TComNotices;
+class QEventLoop;
 namespace NetDevice { class TLink; }
+namespace ComDevice { struct TLine; }
 
 // A serial port over a termios tty, or a network reader (tcp://HOST:PORT, rfc2217://HOST:PORT)
 // that looks the same from outside. Every operation runs on the GUI thread; the event thread only
@@ -257,6 +259,9 @@ public:
 private:
     friend class TComNotices;
     template <typename T> void SetLineField(T& Field, T Value);
+    ComDevice::TLine LineSettings() const;
+    std::unique_ptr<NetDevice::TLink> ConnectLink(const std::string& Url, const ComDevice::TLine& Line);
+    void AbandonOpening();
     void CloseDevice();
     void StopEventThread();
     void HandleNotice(TComEvents Events);
@@ -280,6 +285,11 @@ private:
 
     int FHandle = -1;
     std::unique_ptr<NetDevice::TLink> FLink; // a network reader's connection; owns FHandle
+    // A network reader being reached while a local event loop runs: the number of that opening
+    // (0 for none) and its loop. Closing, renaming or destroying the port gives it up.
+    uint64_t FOpening = 0;
+    uint64_t FOpenings = 0;
+    QEventLoop* FOpenLoop = nullptr;
     bool FConnected = false;
     uint64_t FGeneration = 0;
     std::unique_ptr<TComNotices> FNotices;

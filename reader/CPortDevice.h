@@ -22,6 +22,7 @@ struct TLine
     uint8_t XoffChar = 19;
     TDTRFlowControl Dtr = dtrDisable; // handshake is left to the driver
     TRTSFlowControl Rts = rtsDisable; // handshake is left to the driver, toggle holds it on
+    bool operator==(const TLine&) const = default;
 };
 
 // Opens a tty for exclusive non-blocking use; on success Handle is the descriptor.

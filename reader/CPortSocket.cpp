@@ -1,103 +1,18 @@
 #include "reader/CPortSocket.h"
 
-#include "common/SystemError.h"
-
 #include "reader/Telnet.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <system_error>
 
 namespace NetDevice {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-struct TAddress
-{
-    std::string Host;
-    std::string Port;
-    bool Telnet = false;
-};
-
-bool ParseUrl(const std::string& Url, TAddress& A)
-{
-    std::string Rest;
-    if (Url.rfind("tcp://", 0) == 0)
-        Rest = Url.substr(6);
-    else if (Url.rfind("rfc2217://", 0) == 0)
-        Rest = Url.substr(10), A.Telnet = true;
-    else
-        return false;
-    while (!Rest.empty() && Rest.back() == '/')
-        Rest.pop_back();
-    const size_t Colon = Rest.rfind(':');
-    if (Colon == std::string::npos || Colon == 0 || Colon + 1 == Rest.size())
-        return false;
-    A.Host = Rest.substr(0, Colon);
-    A.Port = Rest.substr(Colon + 1);
-    if (A.Host.size() > 2 && A.Host.front() == '[' && A.Host.back() == ']')
-        A.Host = A.Host.substr(1, A.Host.size() - 2);
-    for (char C : A.Port)
-        if (!std::isdigit(static_cast<unsigned char>(C)))
-            return false;
-    return true;
-}
-
-std::string Lowered(std::string Text)
-{
-    if (!Text.empty())
-        Text[0] = char(std::tolower(static_cast<unsigned char>(Text[0])));
-    return Text;
-}
-
-int Remaining(Clock::time_point Deadline)
-{
-    const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count();
-    return Left > 0 ? int(Left) : 0;
-}
-
-// One address within the deadline: 0 and the socket, or an errno.
-int ConnectOne(const addrinfo& A, Clock::time_point Deadline, int& Socket)
-{
-    Socket = ::socket(A.ai_family, A.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, A.ai_protocol);
-    if (Socket < 0)
-        return errno;
-    int Error = 0;
-    if (::connect(Socket, A.ai_addr, A.ai_addrlen) != 0) {
-        Error = errno;
-        if (Error == EINPROGRESS) {
-            pollfd P{Socket, POLLOUT, 0};
-            int Ready;
-            while ((Ready = poll(&P, 1, Remaining(Deadline))) < 0 && errno == EINTR) {}
-            socklen_t Size = sizeof Error;
-            if (Ready == 0)
-                Error = ETIMEDOUT;
-            else if (Ready < 0 || getsockopt(Socket, SOL_SOCKET, SO_ERROR, &Error, &Size) != 0)
-                Error = errno;
-        }
-    }
-    if (Error != 0) {
-        ::close(Socket);
-        Socket = -1;
-        return Error;
-    }
-    const int On = 1; // frames are small and answered one by one
-    setsockopt(Socket, IPPROTO_TCP, TCP_NODELAY, &On, sizeof On);
-    return 0;
-}
 
 // Sends what it can of Out without blocking; false once the connection is gone.
 bool SendSome(int Socket, std::string& Out)
@@ -112,41 +27,12 @@ bool SendSome(int Socket, std::string& Out)
 
 bool IsUrl(const std::string& PortName) { return PortName.find("://") != std::string::npos; }
 
-std::unique_ptr<TLink> TLink::Open(const std::string& Url, std::string& Message)
+std::unique_ptr<TLink> TLink::Adopt(int Socket, bool Telnet, const std::string& Where)
 {
-    TAddress A;
-    if (!ParseUrl(Url, A)) {
-        Message = "Not a reader address: " + Url + " (give tcp://HOST:PORT or rfc2217://HOST:PORT)";
-        return nullptr;
-    }
-    const std::string Where = "Cannot reach reader at " + (A.Host.find(':') != std::string::npos ? "[" + A.Host + "]" : A.Host) + ":" + A.Port + ": ";
-    addrinfo Hints{};
-    Hints.ai_family = AF_UNSPEC;
-    Hints.ai_socktype = SOCK_STREAM;
-    addrinfo* List = nullptr;
-    if (const int Error = getaddrinfo(A.Host.c_str(), A.Port.c_str(), &Hints, &List)) {
-        Message = Where + Lowered(Error == EAI_SYSTEM ? ErrnoText(errno) : gai_strerror(Error));
-        return nullptr;
-    }
-    const auto Deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
-    int Socket = -1;
-    int Error = ETIMEDOUT;
-    for (const addrinfo* I = List; I && Socket < 0 && Remaining(Deadline) > 0; I = I->ai_next)
-        Error = ConnectOne(*I, Deadline, Socket);
-    freeaddrinfo(List);
-    if (Socket < 0) {
-        Message = Where + Lowered(ErrnoText(Error));
-        return nullptr;
-    }
-    try {
-        return std::unique_ptr<TLink>(new TLink(Socket, A.Telnet));
-    } catch (const std::exception& E) {
-        Message = Where + E.what();
-        return nullptr;
-    }
+    return std::unique_ptr<TLink>(new TLink(Socket, Telnet, Where));
 }
 
-TLink::TLink(int Socket, bool Telnet) : FSocket(Socket), FTelnet(Telnet)
+TLink::TLink(int Socket, bool Telnet, const std::string& Where) : FSocket(Socket), FTelnet(Telnet), FWhere(Where)
 {
     int Pair[2];
     FWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -185,12 +71,12 @@ TLink::~TLink()
         ::close(Fd);
 }
 
-int TLink::ApplyLine(const ComDevice::TLine& Line)
+std::string TLink::ApplyLine(const ComDevice::TLine& Line, Clock::time_point Deadline)
 {
     if (!FTelnet)
-        return 0;
+        return {};
     std::unique_lock Guard(FLock);
-    int Before[Telnet::PurgeData + 1];
+    uint32_t Before[Telnet::PurgeData + 1];
     for (uint8_t Code = 0; Code <= Telnet::PurgeData; ++Code)
         Before[Code] = FDecoder->Answers(Code);
     FControl += Telnet::LineRequests(Line);
@@ -202,35 +88,54 @@ int TLink::ApplyLine(const ComDevice::TLine& Line)
     }
     const uint64_t One = 1;
     [[maybe_unused]] const ssize_t Ignored = ::write(FWake, &One, sizeof One);
-    const auto Answered = [&] {
-        for (uint8_t Code : {Telnet::SetBaudRate, Telnet::SetDataSize, Telnet::SetParity, Telnet::SetStopSize, Telnet::SetControl})
-            if (FDecoder->Answers(Code) == Before[Code])
-                return false;
-        return !Purge || FDecoder->Answers(Telnet::PurgeData) > Before[Telnet::PurgeData];
-    };
-    if (!FAnswered.wait_for(Guard, std::chrono::milliseconds(TimeoutMs), [&] { return FDropped || Answered(); }))
-        return ETIMEDOUT;
-    return FDropped ? ECONNRESET : 0;
+    const bool Done = FAnswered.wait_until(Guard, Deadline, [&] {
+        return FDropped || !FDecoder->Failure().empty() || Settled(Before, Purge);
+    });
+    if (!FDecoder->Failure().empty())
+        return FWhere + FDecoder->Failure();
+    if (FDropped)
+        return FWhere + "the server closed the connection before it answered the line settings";
+    if (!Done)
+        return FWhere + (FDecoder->Binary() ? "no answer to the line settings" : "no answer to the request for binary mode") + Within();
+    const std::string Differs = Telnet::Disagreement(Line, *FDecoder);
+    return Differs.empty() ? std::string() : FWhere + Differs;
+}
+
+// Every line request answered (and the purge, when one was sent), binary mode agreed.
+bool TLink::Settled(const uint32_t* Before, bool Purge) const
+{
+    for (uint8_t Code : {Telnet::SetBaudRate, Telnet::SetDataSize, Telnet::SetParity, Telnet::SetStopSize, Telnet::SetControl})
+        if (FDecoder->Answers(Code) == Before[Code])
+            return false;
+    return FDecoder->Binary() && (!Purge || FDecoder->Answers(Telnet::PurgeData) > Before[Telnet::PurgeData]);
 }
 
 void TLink::Run()
 {
-    Relay();
+    std::string ToLocal; // plain, for the port
+    Relay(ToLocal);
     {
         std::lock_guard Guard(FLock);
         FDropped = true;
     }
     FAnswered.notify_all();
+    // What came with the close still reaches the port, before the end of its input.
+    Flush(ToLocal);
     // The port sees the end of its input, as a tty sees a hang-up; its writes still succeed
     // into the void rather than raise a signal.
     ::shutdown(FRelayEnd, SHUT_WR);
 }
 
-// Returns when stopped or when the connection is gone.
-void TLink::Relay()
+bool TLink::Stopping()
 {
-    std::string ToNet;   // escaped, for the server
-    std::string ToLocal; // plain, for the port
+    std::lock_guard Guard(FLock);
+    return FStop;
+}
+
+// Returns when stopped, when the connection is gone, or when the server broke the Telnet rules.
+void TLink::Relay(std::string& ToLocal)
+{
+    std::string ToNet; // escaped, for the server
     uint8_t Buffer[16384];
     constexpr size_t Backlog = 65536;
     for (;;) {
@@ -259,11 +164,15 @@ void TLink::Relay()
                 return;
             if (N > 0 && FTelnet) {
                 std::string Reply;
+                bool Failed;
                 {
                     std::lock_guard Guard(FLock);
                     FDecoder->Feed(Buffer, size_t(N), ToLocal, Reply);
+                    Failed = !FDecoder->Failure().empty();
                 }
                 FAnswered.notify_all();
+                if (Failed)
+                    return;
                 ToNet += Reply;
             } else if (N > 0) {
                 ToLocal.append(reinterpret_cast<const char*>(Buffer), size_t(N));
@@ -279,6 +188,27 @@ void TLink::Relay()
         if (!ToNet.empty() && !SendSome(FSocket, ToNet))
             return;
         if (!ToLocal.empty()) {
+            const ssize_t N = ::write(FRelayEnd, ToLocal.data(), ToLocal.size());
+            if (N > 0)
+                ToLocal.erase(0, size_t(N));
+        }
+    }
+}
+
+// Hands the rest to the port's end as fast as the port takes it; a stop ends it.
+void TLink::Flush(std::string& ToLocal)
+{
+    while (!ToLocal.empty() && !Stopping()) {
+        pollfd P[2] = {{FWake, POLLIN, 0}, {FRelayEnd, POLLOUT, 0}};
+        if (poll(P, 2, -1) < 0 && errno != EINTR)
+            return;
+        if (P[0].revents) {
+            uint64_t Drained;
+            [[maybe_unused]] const ssize_t Ignored = ::read(FWake, &Drained, sizeof Drained);
+        }
+        if (P[1].revents & (POLLERR | POLLHUP))
+            return;
+        if (P[1].revents & POLLOUT) {
             const ssize_t N = ::write(FRelayEnd, ToLocal.data(), ToLocal.size());
             if (N > 0)
                 ToLocal.erase(0, size_t(N));

@@ -2,6 +2,7 @@
 
 #include "reader/CPortDevice.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -15,18 +16,24 @@ namespace Telnet { class TDecoder; }
 // Only reader/CPort*.cpp uses it.
 namespace NetDevice {
 
-constexpr int TimeoutMs = 5000; // for connecting, and for the server's answers to line requests
+using Clock = std::chrono::steady_clock;
+
+// The bound on reaching a reader: name resolution, the connection and the server's answers to
+// the first line settings all fit in it; later line settings get as long again.
+constexpr int TimeoutMs = 5000;
+inline std::string Within() { return " within " + std::to_string(TimeoutMs / 1000) + " s"; }
 
 bool IsUrl(const std::string& PortName);
 
 // A relay thread between the connection and a local socket pair: the port reads, writes and
 // waits on the local end as on a tty, sees plain data, and sees a hang-up (end of input) once
-// the connection drops.
+// the connection drops or the server breaks the Telnet rules, after the bytes that came before.
 class TLink
 {
 public:
-    // Connects; on failure returns null and Message says why, naming the host.
-    static std::unique_ptr<TLink> Open(const std::string& Url, std::string& Message);
+    // Takes over a connected socket (closed on failure, which throws std::system_error).
+    // Where starts every message: "Cannot reach reader at HOST:PORT: ".
+    static std::unique_ptr<TLink> Adopt(int Socket, bool Telnet, const std::string& Where);
     ~TLink(); // stops the relay, closes every descriptor
     TLink(const TLink&) = delete;
     TLink& operator=(const TLink&) = delete;
@@ -34,14 +41,18 @@ public:
     int Handle() const { return FLocal; }
 
     // Raw: nothing to set. Telnet: sends the line requests (and, the first time, a purge) and
-    // waits for the answers; modem-line requests are not waited for, as servers without those
-    // lines never answer them. Returns 0 or an errno.
-    int ApplyLine(const ComDevice::TLine& Line);
+    // waits until Deadline for the answers and for binary mode both ways; modem-line requests
+    // are not waited for, as servers without those lines never answer them. Returns why the
+    // line is not as asked, naming the host; empty when it is.
+    std::string ApplyLine(const ComDevice::TLine& Line, Clock::time_point Deadline);
 
 private:
-    TLink(int Socket, bool Telnet);
+    TLink(int Socket, bool Telnet, const std::string& Where);
     void Run();
-    void Relay();
+    void Relay(std::string& ToLocal);
+    void Flush(std::string& ToLocal);
+    bool Stopping();
+    bool Settled(const uint32_t* Before, bool Purge) const;
 
     int FSocket = -1;
     int FLocal = -1;    // the port's end
@@ -49,6 +60,7 @@ private:
     int FWake = -1;     // eventfd: stop, or control bytes to send
     bool FTelnet = false;
     bool FPurged = false;
+    std::string FWhere;
 
     std::mutex FLock; // guards everything below
     std::condition_variable FAnswered;

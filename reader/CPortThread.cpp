@@ -47,6 +47,11 @@ TComNotices::~TComNotices() { ::close(FReadSignal); }
 void TComNotices::BytesWereRead(int Count)
 {
     FBytesRead += Count;
+    RaiseReadSignal();
+}
+
+void TComNotices::RaiseReadSignal()
+{
     const uint64_t One = 1;
     [[maybe_unused]] const ssize_t Ignored = ::write(FReadSignal, &One, sizeof One);
 }
@@ -57,6 +62,7 @@ bool TComNotices::Deliver(TComEvents Events, bool HangUp)
     if (FStopped)
         return false;
     FPending = true;
+    ++FDelivered;
     QCoreApplication::postEvent(this, new TNoticeEvent(Events, HangUp));
     FTaken.wait(Guard, [this] { return !FPending || FStopped; });
     return !FStopped;
@@ -79,8 +85,10 @@ bool TComNotices::event(QEvent* E)
         FPending = false;
         FTaken.notify_all();
     }
-    if (!FPort)
+    if (!FPort) {
+        ++FHandled;
         return true;
+    }
     // Nothing may unwind through the event loop: errors go to the application's report.
     ++FHandling;
     try {
@@ -91,6 +99,8 @@ bool TComNotices::event(QEvent* E)
     } catch (const std::exception& Error) {
         ReportException(Error);
     }
+    ++FHandled;
+    RaiseReadSignal();
     if (--FHandling == 0 && FOrphaned)
         delete this; // let go beneath this handler: the last one out deletes
     return true;
@@ -176,10 +186,7 @@ TComEvents TComThread::Wait(bool& HangUp)
         }
         if (Watch[0].revents)
             return {};
-        if (Watch[1].revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL)) {
-            HangUp = true;
-            return {};
-        }
+        const bool Gone = Watch[1].revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL);
         TComEvents Events;
         const int64_t Errors = ComDevice::LineErrorCount(FHandle);
         if (Errors != FLineErrors) {
@@ -199,6 +206,12 @@ TComEvents TComThread::Wait(bool& HangUp)
         }
         if (!Events.Empty())
             return Events;
+        // Bytes that came with the hang-up were announced first: it follows once they are read,
+        // or once the handlers that were told of them have returned without reading them.
+        if (Gone && (Queued == 0 || FNotices.AllHandled())) {
+            HangUp = true;
+            return {};
+        }
         // Only bytes that were announced and are still unread: look again once some are read,
         // or a little later.
         pollfd Again[2] = {{FStopSignal, POLLIN, 0}, {FNotices.ReadSignal(), POLLIN, 0}};

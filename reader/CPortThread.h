@@ -46,12 +46,16 @@ public:
     // when it waits for announced bytes to be taken.
     void BytesWereRead(int Count);
     int64_t BytesRead() const { return FBytesRead.load(); }
-    int ReadSignal() const { return FReadSignal; }
+    int ReadSignal() const { return FReadSignal; } // also raised when a handler returns
+    // Every notice delivered so far has been handled to its end.
+    bool AllHandled() const { return FHandled.load() == FDelivered.load(); }
 
 protected:
     bool event(QEvent* E) override;
 
 private:
+    void RaiseReadSignal();
+
     TCustomComPort* FPort;
     int FHandling = 0;
     bool FOrphaned = false;
@@ -60,6 +64,8 @@ private:
     bool FPending = false;
     bool FStopped = false;
     std::atomic<int64_t> FBytesRead{0};
+    std::atomic<int64_t> FDelivered{0};
+    std::atomic<int64_t> FHandled{0};
     int FReadSignal = -1;
 };
 

@@ -2,6 +2,7 @@
 
 #include "core/CliProgram.h"
 #include "sim/SimReader.h"
+#include "support/BlackHole.h"
 #include "support/Ser2netServer.h"
 #include "support/SimCards.h"
 
@@ -9,6 +10,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
@@ -39,6 +41,24 @@ TEST(CliFleet, SyncWritesEveryReaderAndOneThatFailsFailsAlone)
         EXPECT_EQ(S->Cards(), (std::vector<sim::CardBytes>{Card(11), Card(0xFFFFFFFFu, 0xFF), Card(33)}));
         EXPECT_EQ(S->Master(), 1);
     }
+}
+
+TEST(CliFleet, UnreachableReadersAreWaitedForSideBySide)
+{
+    QTemporaryDir Dir;
+    const QString File = Dir.filePath("site.tdb");
+    WriteCardFile(File, {{Card(11), "A"}});
+    BlackHole Hole;
+    const QString Nowhere = QString("tcp://127.0.0.1:%1").arg(Hole.Port());
+    QElapsedTimer Clock;
+    Clock.start();
+    const CliRun R = RunCli({"sync", File, Nowhere, Nowhere, Nowhere, Nowhere, "--format", "json"});
+    EXPECT_LT(Clock.elapsed(), 12000) << "four bounds of 5 s one after another";
+    EXPECT_EQ(R.Status, 1) << R.Err.toStdString();
+    const QJsonArray Rows = QJsonDocument::fromJson(R.Out.toUtf8()).array();
+    ASSERT_EQ(Rows.size(), 4) << R.Out.toStdString();
+    for (const auto& Row : Rows)
+        EXPECT_TRUE(Row.toObject()["error"].toString().endsWith("no answer to the connection request within 5 s")) << R.Out.toStdString();
 }
 
 TEST(CliFleet, DiffNamesTheCardsOnOneSideOnlyAndTheMaster)

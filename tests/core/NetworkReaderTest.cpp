@@ -144,6 +144,8 @@ TEST(NetworkPortTest, UnreachableReadersAreNamedInTheMessage)
         {QString("rfc2217://127.0.0.1:%1").arg(Closed), "Cannot reach reader at 127.0.0.1:" + std::to_string(Closed) + ": connection refused"},
         {"rfc2217://no-such-host.invalid:2000", "Cannot reach reader at no-such-host.invalid:2000: "},
         {"tcp://127.0.0.1", "Not a reader address: tcp://127.0.0.1 (give tcp://HOST:PORT or rfc2217://HOST:PORT)"},
+        {"tcp://host:69537", "Invalid port number 69537 in tcp://host:69537"},
+        {"rfc2217://host:0", "Invalid port number 0 in rfc2217://host:0"},
     };
     for (const auto& C : Cases) {
         TComPort Port;

@@ -84,15 +84,18 @@ void RogueServer::Wake()
 void RogueServer::Run()
 {
     for (;;) {
+        {
+            std::lock_guard Guard(FLock); // a client's service may have drained the stop's wake-up
+            if (FStop)
+                return;
+        }
         pollfd P[2] = {{FWake, POLLIN, 0}, {FListen, POLLIN, 0}};
         if (::poll(P, 2, -1) < 0)
             continue;
         if (P[0].revents) {
             uint64_t Drained;
             [[maybe_unused]] const ssize_t Ignored = ::read(FWake, &Drained, sizeof Drained);
-            std::lock_guard Guard(FLock);
-            if (FStop)
-                return;
+            continue;
         }
         if (!(P[1].revents & POLLIN))
             continue;

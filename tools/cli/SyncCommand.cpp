@@ -97,8 +97,9 @@ int RunSync(const QStringList& Args)
                 Loop.quit();
         }));
     Running = int(Jobs.size());
+    // Posted, so that each open waits inside the others' and unreachable readers cost one bound.
     for (const auto& J : Jobs)
-        J->Start();
+        QMetaObject::invokeMethod(J.get(), [Job = J.get()] { Job->Start(); }, Qt::QueuedConnection);
     if (Running > 0 && !AllDone())
         Loop.exec();
     SetExceptionReporter(Previous);
