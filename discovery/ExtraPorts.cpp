@@ -5,7 +5,7 @@
 
 QStringList SplitPortList(const QString& Text)
 {
-    static const QRegularExpression Entry(QStringLiteral(R"([a-z0-9+]+://(\[[^\]]*\]|[^:]*)(:\d+)?|[^:]+)"),
+    static const QRegularExpression Entry(QStringLiteral(R"([a-z0-9+]+://(\[[^\]]*\]|[^:]*)(:\d+)?|unix:[^:]+|[^:]+)"),
                                           QRegularExpression::CaseInsensitiveOption);
     QStringList Result;
     auto It = Entry.globalMatch(Text);
@@ -25,4 +25,4 @@ QStringList ExtraPorts()
     return Result;
 }
 
-bool IsNetworkPort(const QString& Port) { return Port.contains(QStringLiteral("://")); }
+bool IsNetworkPort(const QString& Port) { return Port.contains(QStringLiteral("://")) || Port.startsWith(QStringLiteral("unix:")); }

@@ -1,5 +1,7 @@
 #include "reader/CPortSocket.h"
 
+#include "reader/CPortUnix.h"
+
 #include "reader/Telnet.h"
 
 #include <poll.h>
@@ -25,7 +27,10 @@ bool SendSome(int Socket, std::string& Out)
 
 } // namespace
 
-bool IsUrl(const std::string& PortName) { return PortName.find("://") != std::string::npos; }
+bool IsUrl(const std::string& PortName)
+{
+    return PortName.find("://") != std::string::npos || UnixDevice::IsUnixPort(PortName);
+}
 
 std::unique_ptr<TLink> TLink::Adopt(int Socket, bool Telnet, const std::string& Where)
 {

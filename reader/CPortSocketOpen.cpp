@@ -3,6 +3,7 @@
 #include "common/SystemError.h"
 
 #include "reader/CPortSocketRace.h"
+#include "reader/CPortUnix.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -55,6 +56,7 @@ struct TOpeningState
     std::string Host;
     int Port = 0;
     bool Telnet = false;
+    std::string SocketPath; // unix:PATH, a door the agent offers
     ComDevice::TLine Line;
     std::string Where;
     Clock::time_point Deadline;
@@ -97,6 +99,11 @@ struct TOpeningState
     // Parses tcp://HOST:PORT or rfc2217://HOST:PORT; returns why it is none.
     std::string Parse(const std::string& Url)
     {
+        if (UnixDevice::IsUnixPort(Url)) {
+            SocketPath = Url.substr(5);
+            Where = "Cannot reach door at " + SocketPath + ": ";
+            return {};
+        }
         std::string Rest;
         if (Url.rfind("tcp://", 0) == 0)
             Rest = Url.substr(6);
@@ -125,6 +132,11 @@ namespace {
 void Work(TOpeningState& S)
 {
     try {
+        if (!S.SocketPath.empty()) {
+            std::string Why;
+            const int Socket = UnixDevice::Connect(S.SocketPath, S.Deadline - WorkerMargin, Why);
+            return Socket < 0 ? S.Finish(nullptr, Why) : S.Finish(TLink::Adopt(Socket, false, S.Where), {});
+        }
         std::vector<TEndpoint> Endpoints;
         if (const std::string Error = Resolve(S.Host, S.Port, Endpoints); !Error.empty())
             return S.Finish(nullptr, S.Where + Error);

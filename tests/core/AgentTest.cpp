@@ -2,6 +2,8 @@
 // file, the site file written to every reader when it changes; its configuration checked.
 
 #include "agent/AgentConfig.h"
+#include "discovery/AgentDoors.h"
+#include "reader/CPort.h"
 #include "cards/CardDatabaseFile.h"
 #include "log/AccessLog.h"
 #include "support/AgentBed.h"
@@ -131,4 +133,64 @@ TEST(AgentProgram, ReloadsOnHangUpAndStopsOnTerminate)
     EXPECT_TRUE(Said.contains("<5>reloaded")) << Said.toStdString();
     EXPECT_TRUE(Said.contains("<5>stopping")) << Said.toStdString();
     EXPECT_FALSE(QFile::exists(Dir.filePath("run/doors")));
+}
+
+// A program drives a door through its socket as if it held the reader, while the agent logs the
+// swipes; a second program is told the door is taken; the tty itself says who holds it.
+TEST(AgentDoors, OneProgramAtATimeDrivesADoorThroughItsSocket)
+{
+    AgentBed Bed(1);
+    qputenv("RUNTIME_DIRECTORY", Bed.Runtime().toLocal8Bit());
+    sim::SimReader& Sim = *Bed.Readers[0];
+    Sim.SetCards({Card(1), Card(2)});
+    ASSERT_TRUE(WaitUntil([&] { return Sim.WaitForFrames(2, 0ms); }, 10s));
+    Pump(300ms);
+    const std::vector<TAgentDoor> Offered = AgentDoors();
+    ASSERT_EQ(Offered.size(), 1u);
+    EXPECT_EQ(Offered[0].Label(), "Door 0 (agent)");
+
+    TDorvik Client;
+    QStringList Seen;
+    Client.OnTransferEnd = [&](QObject*) { Seen << QString("read %1").arg(Client.Tags().Count()); };
+    Client.OnEndUpdate = [&](QObject*) { Seen << "written"; };
+    Client.OnCardSwipe = [&](QObject*, TRfidTag& T) { Seen << QString("swipe %1").arg(T.CardValue()); };
+    Client.SetPort(Offered[0].SocketPort());
+    Client.Connect();
+    Client.ReadDatabase();
+    ASSERT_TRUE(WaitUntil([&] { return Seen.contains("read 2"); })) << Seen.join(", ").toStdString();
+    Client.Tags().Add().Bytes = Card(3);
+    Client.WriteDatabase();
+    ASSERT_TRUE(WaitUntil([&] { return Seen.contains("written"); }));
+    EXPECT_EQ(Sim.Cards(), (std::vector{Card(1), Card(2), Card(3)}));
+    Sim.Swipe(Card(3));
+    ASSERT_TRUE(WaitUntil([&] { return Seen.contains("swipe 3") && Bed.Swipes.size() == 1; }));
+
+    const struct
+    {
+        QString Port;
+        std::string Said;
+    } Refused[] = {
+        {Offered[0].SocketPort(), "the door is in use by another program"},
+        {Bed.Path("tty0"), " is held by dorvik-agent (door Door 0): use unix:"},
+    };
+    for (const auto& R : Refused) {
+        TDorvik Other;
+        Other.SetPort(R.Port);
+        try {
+            Other.Connect();
+            ADD_FAILURE() << R.Port.toStdString() << " opened";
+        } catch (const EComPort& E) {
+            const std::string Text = E.WinCode() == EBUSY ? HeldByAgentText(R.Port).toStdString() : E.what();
+            EXPECT_NE(Text.find(R.Said), std::string::npos) << Text;
+        }
+    }
+
+    // Let go: the agent reads the reader again, so its list knows the new card.
+    Client.Disconnect();
+    ASSERT_TRUE(WaitUntil([&] { return Sim.ReceivedFrames().back() == sim::Frame{0x42, 0x04, 0x02, 0xFF}; }));
+    Pump(300ms);
+    Sim.Swipe(Card(3));
+    ASSERT_TRUE(WaitUntil([&] { return Bed.Swipes.size() == 2; }));
+    EXPECT_TRUE(Bed.Swipes[1].Known);
+    qunsetenv("RUNTIME_DIRECTORY");
 }
