@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -33,15 +34,21 @@ struct AgentBed
     QString Path(const QString& Name) const { return Dir.filePath(Name); }
     QString Runtime() const { return Dir.filePath("run"); }
 
-    // Doors door-0, door-1... with Extra appended to every section.
-    explicit AgentBed(int Doors, const QString& Extra = {})
+    // Doors door-0, door-1... with Extra appended to every section. A door's port is the link to
+    // its reader unless PortOf gives another (a server in front of the reader).
+    using PortChoice = std::function<QString(int Door, sim::SimReader& Reader)>;
+    explicit AgentBed(int Doors, const QString& Extra = {}, const PortChoice& PortOf = {})
     {
         QDir().mkpath(Runtime());
         QByteArray Config;
         for (int I = 0; I < Doors; ++I) {
             Readers.push_back(std::make_unique<sim::SimReader>());
             Link(I);
-            Config += QStringLiteral("[door-%1]\nname = Door %1\nport = %2\n%3\n").arg(I).arg(Path(QString("tty%1").arg(I)), Extra).toUtf8();
+            const QString Port = PortOf ? PortOf(I, *Readers.back()) : QString();
+            Config += QStringLiteral("[door-%1]\nname = Door %1\nport = %2\n%3\n")
+                          .arg(I)
+                          .arg(Port.isEmpty() ? Path(QString("tty%1").arg(I)) : Port, Extra)
+                          .toUtf8();
         }
         Config += "[log]\npath = access.db\n";
         QFile File(Path("agent.conf"));

@@ -51,9 +51,9 @@ int Ser2netServer::FreePort()
     return Port;
 }
 
-Ser2netServer::Ser2netServer(const QString& Device, bool Rfc2217, int Baud) : FRfc2217(Rfc2217)
+Ser2netServer::Ser2netServer(const QString& Device, bool Rfc2217, int Baud, int Port) : FRfc2217(Rfc2217)
 {
-    FPort = FreePort();
+    FPort = Port ? Port : FreePort();
     const QString Config = FDir.filePath(QStringLiteral("ser2net.yaml"));
     QFile File(Config);
     if (!File.open(QIODevice::WriteOnly))
@@ -83,6 +83,8 @@ Ser2netServer::Ser2netServer(const QString& Device, bool Rfc2217, int Baud) : FR
 }
 
 Ser2netServer::~Ser2netServer() { Kill(); }
+
+int Ser2netServer::Port() const { return FPort; }
 
 QString Ser2netServer::Url() const
 {

@@ -15,11 +15,13 @@ public:
 
     // Starts ser2net with a tcp (raw) or a telnet(rfc2217) accepter and waits until it listens.
     // The device starts at Baud, so that a negotiated line shows.
-    Ser2netServer(const QString& Device, bool Rfc2217, int Baud = 9600);
+    // Port 0 takes a free one; a given one starts a server again where an old one was.
+    Ser2netServer(const QString& Device, bool Rfc2217, int Baud = 9600, int Port = 0);
     ~Ser2netServer();
 
     bool Listening() const { return FListening; }
     QString Url() const;
+    int Port() const;
     QString Output(); // what ser2net said, for failure messages
     void Kill();
 
