@@ -7,7 +7,7 @@ work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 mkdir backups
-touch cards.tdb OLD.TDB names.csv notes.txt
+touch cards.tdb OLD.TDB names.csv notes.txt access.db
 export DORVIK_EXTRA_PORTS=ttyFAKE7:/dev/pts/77:tcp://door-pc:4002
 
 failures=0
@@ -40,4 +40,8 @@ expect "backups names.csv" export cards.tdb -o ""
 expect "momentary" door ttyUSB0 --mode m
 expect "--verify" write ttyUSB0 --v
 expect "" show cards.tdb ""
+expect "log" l
+expect "--card" log --since 2h --ca
+expect "csv json table" log --format ""
+expect "access.db backups" log --db ""
 [ $failures -eq 0 ]

@@ -1,13 +1,13 @@
 #include "tools/cli/CardListing.h"
 
 #include "tools/cli/Csv.h"
+#include "tools/cli/TextTable.h"
 #include "cards/NameText.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <algorithm>
 #include <array>
 
 namespace {
@@ -21,38 +21,15 @@ Row CardRow(const TRfidTags& Tags, uint32_t Master, int Index)
             uint32_t(Index) == Master ? QStringLiteral("Yes") : QString()};
 }
 
-// A table cell stays on one line whatever the name holds.
-QString OneLine(QString Text)
-{
-    Text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    Text.replace(u'\n', u' ').replace(u'\r', u' ').replace(u'\t', u' ');
-    return Text;
-}
-
 QString Table(const TRfidTags& Tags, uint32_t Master)
 {
-    std::vector<Row> Rows{{QStringLiteral("ID"), QStringLiteral("Card number"), QStringLiteral("Name"),
-                           QStringLiteral("Master")}};
+    std::vector<QStringList> Rows{{QStringLiteral("ID"), QStringLiteral("Card number"), QStringLiteral("Name"),
+                                   QStringLiteral("Master")}};
     for (int I = 0; I < Tags.Count(); ++I) {
-        Row R = CardRow(Tags, Master, I);
-        R[2] = OneLine(R[2]);
-        Rows.push_back(R);
+        const Row R = CardRow(Tags, Master, I);
+        Rows.push_back({R[0], R[1], R[2], R[3]});
     }
-    std::array<qsizetype, 4> Width{};
-    for (const Row& R : Rows) {
-        for (size_t C = 0; C < R.size(); ++C)
-            Width[C] = std::max(Width[C], R[C].size());
-    }
-    QString Text;
-    for (const Row& R : Rows) {
-        const QString Gap = QStringLiteral("  ");
-        QString Line = R[0].rightJustified(Width[0]) + Gap + R[1].leftJustified(Width[1]) + Gap +
-                       R[2].leftJustified(Width[2]) + Gap + R[3];
-        while (Line.endsWith(u' '))
-            Line.chop(1);
-        Text += Line + u'\n';
-    }
-    return Text;
+    return TextTable(Rows, true);
 }
 
 QString CsvListing(const TRfidTags& Tags, uint32_t Master)

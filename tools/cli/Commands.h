@@ -14,3 +14,4 @@ int RunImport(const QStringList& Args);
 int RunExport(const QStringList& Args);
 int RunSync(const QStringList& Args);
 int RunDiff(const QStringList& Args);
+int RunLog(const QStringList& Args);

@@ -28,6 +28,8 @@ const char Usage[] =
     "                                     list the cards of a file\n"
     "  import FILE.csv -o FILE.tdb        make a card database file from CSV\n"
     "  export FILE.tdb -o FILE.csv        write a file's cards as CSV\n"
+    "  log [--since TIME] [--card NUMBER] [--name TEXT] [--format FORMAT] ...\n"
+    "                                     list the swipes of the access log\n"
     "\n"
     "Commands that talk to the reader take --timeout SECONDS (default 5). PORT is a\n"
     "device name such as ttyUSB0, a path such as /dev/pts/3, or a reader on the\n"
@@ -49,7 +51,7 @@ struct Command
 const Command Commands[] = {
     {"ports", RunPorts}, {"read", RunRead},     {"write", RunWrite},   {"door", RunDoor},
     {"show", RunShow},   {"import", RunImport}, {"export", RunExport}, {"sync", RunSync},
-    {"diff", RunDiff},
+    {"diff", RunDiff},   {"log", RunLog},
 };
 
 const Command* CommandNamed(const QString& Name)

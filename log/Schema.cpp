@@ -1,0 +1,59 @@
+#include "log/Schema.h"
+
+#include "log/SqlCall.h"
+
+#include <iterator>
+
+namespace {
+
+// Names are few and swipes many: each distinct name is kept once, with its case-folded text
+// for searching, so a search reads the names and then the swipes of the matching ones only.
+// AUTOINCREMENT: an id is never given twice, even after every row was pruned, so whoever
+// published a swipe by its id never sees that id again for another.
+void CreateFirstTables(const QSqlDatabase& Db)
+{
+    Exec(Db, QStringLiteral("CREATE TABLE Names(Id INTEGER PRIMARY KEY, Name TEXT NOT NULL UNIQUE, "
+                            "Folded TEXT NOT NULL)"));
+    Exec(Db, QStringLiteral("CREATE TABLE Swipes(Id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                            "Time INTEGER NOT NULL, Door TEXT NOT NULL, Bytes BLOB NOT NULL, "
+                            "CardValue INTEGER NOT NULL, CardNumber TEXT NOT NULL, "
+                            "NameId INTEGER NOT NULL REFERENCES Names(Id), Known INTEGER NOT NULL)"));
+    // Every query reads newest first, so each index ends with the time (and the row id).
+    Exec(Db, QStringLiteral("CREATE INDEX SwipesByTime ON Swipes(Time)"));
+    Exec(Db, QStringLiteral("CREATE INDEX SwipesByCard ON Swipes(CardValue, Time)"));
+    Exec(Db, QStringLiteral("CREATE INDEX SwipesByDoor ON Swipes(Door, Time)"));
+    Exec(Db, QStringLiteral("CREATE INDEX SwipesByName ON Swipes(NameId, Time)"));
+}
+
+using TStep = void (*)(const QSqlDatabase&);
+
+// Step N takes a file from version N to N + 1. Only ever append: files of every version exist.
+constexpr TStep Steps[] = {CreateFirstTables};
+
+} // namespace
+
+int SchemaVersion() { return int(std::size(Steps)); }
+
+int FileSchemaVersion(const QSqlDatabase& Db)
+{
+    QSqlQuery Query = Exec(Db, QStringLiteral("PRAGMA user_version"));
+    return Query.next() ? Query.value(0).toInt() : 0;
+}
+
+bool MigrateSchema(const QSqlDatabase& Db)
+{
+    // Read first without a lock: a file that needs nothing opens even where it cannot be written.
+    const int Found = FileSchemaVersion(Db);
+    if (Found >= SchemaVersion())
+        return Found == SchemaVersion();
+    for (;;) {
+        TTransaction Step(Db);
+        // Again under the lock: another program may have taken the same step meanwhile.
+        const int Version = FileSchemaVersion(Db);
+        if (Version >= SchemaVersion())
+            return Version == SchemaVersion();
+        Steps[Version](Db);
+        Exec(Db, QStringLiteral("PRAGMA user_version = %1").arg(Version + 1));
+        Step.Commit();
+    }
+}

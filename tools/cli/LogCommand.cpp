@@ -1,0 +1,146 @@
+#include "tools/cli/Arguments.h"
+#include "tools/cli/Commands.h"
+#include "tools/cli/Console.h"
+#include "tools/cli/SwipeListing.h"
+
+#include "log/AccessLog.h"
+#include "log/TimeText.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const char LogHelp[] =
+    "Usage: dorvik-cli log [--since TIME] [--until TIME] [--door NAME]\n"
+    "                      [--card NUMBER] [--name TEXT] [--limit N]\n"
+    "                      [--format table|csv|json] [--db FILE]\n"
+    "       dorvik-cli log --prune DAYS [--db FILE]\n"
+    "\n"
+    "Lists the swipes of the access log, newest first: when, at which door, which\n"
+    "card, the name the card had then and whether the card list held it. The table\n"
+    "shows local time; csv and json show UTC (ISO 8601 with milliseconds).\n"
+    "\n"
+    "  --since TIME     from this moment on\n"
+    "  --until TIME     before this moment\n"
+    "  --door NAME      at this door only\n"
+    "  --card NUMBER    this card: its card number, its value (decimal or 0x hex) or\n"
+    "                   the two numbers after it (018,54919)\n"
+    "  --name TEXT      names that hold this text, in any case\n"
+    "  --limit N        at most N swipes (default 100, 0 for all)\n"
+    "  --format FORMAT  table (default), csv or json\n"
+    "  --db FILE        the access log (default $XDG_STATE_HOME/dorvik/access.db,\n"
+    "                   that is ~/.local/state/dorvik/access.db)\n"
+    "  --prune DAYS     remove the swipes older than DAYS days and say how many\n"
+    "\n"
+    "TIME is ISO 8601 (2024-05-01, 2024-05-01T08:30; local time unless it ends in Z\n"
+    "or an offset), an age such as 45s, 30m, 2h, 7d or 2w, or today.\n";
+
+// The options that pick swipes, which --prune does not take.
+constexpr const char* QueryOptions[] = {"since", "until", "door", "card", "name", "limit", "format"};
+
+std::vector<TOptionInfo> LogOptions()
+{
+    std::vector<TOptionInfo> Options;
+    for (const char* Name : QueryOptions)
+        Options.push_back({{QString::fromLatin1(Name)}, QStringLiteral("VALUE")});
+    Options.push_back({{QStringLiteral("db")}, QStringLiteral("FILE")});
+    Options.push_back({{QStringLiteral("prune")}, QStringLiteral("DAYS")});
+    return Options;
+}
+
+int Count(const TArguments& Given, const QString& Option, int Default)
+{
+    if (!Given.IsSet(Option))
+        return Default;
+    bool Ok = false;
+    const int Value = Given.Value(Option).toInt(&Ok);
+    if (!Ok || Value < 0)
+        throw EUsage(Format("invalid --%s '%s': give a whole number, 0 or more", Option.toUtf8().constData(),
+                            Given.Value(Option).toUtf8().constData()));
+    return Value;
+}
+
+std::optional<QDateTime> Moment(const TArguments& Given, const QString& Option, const QDateTime& Now)
+{
+    if (!Given.IsSet(Option))
+        return std::nullopt;
+    const std::optional<QDateTime> Time = TimeFromText(Given.Value(Option), Now);
+    if (!Time)
+        throw EUsage(Format("invalid --%s '%s': give ISO 8601, an age such as 2h or 7d, or today",
+                            Option.toUtf8().constData(), Given.Value(Option).toUtf8().constData()));
+    return Time;
+}
+
+TLogQuery QueryOf(const TArguments& Given, const QDateTime& Now)
+{
+    TLogQuery Query;
+    Query.Since = Moment(Given, QStringLiteral("since"), Now);
+    Query.Until = Moment(Given, QStringLiteral("until"), Now);
+    Query.Door = Given.Value(QStringLiteral("door"));
+    Query.Card = Given.Value(QStringLiteral("card"));
+    if (!Query.Card.isEmpty() && !CardValueFromText(Query.Card))
+        throw EUsage(Format("invalid --card '%s': give a card number or value", Query.Card.toUtf8().constData()));
+    Query.NameText = Given.Value(QStringLiteral("name"));
+    Query.Limit = Count(Given, QStringLiteral("limit"), Query.Limit);
+    return Query;
+}
+
+ListingFormat FormatOf(const TArguments& Given)
+{
+    const QString Name = Given.IsSet(QStringLiteral("format")) ? Given.Value(QStringLiteral("format")) : QStringLiteral("table");
+    const std::optional<ListingFormat> Chosen = ListingFormatNamed(Name);
+    if (!Chosen)
+        throw EUsage(Format("unknown format '%s': use table, csv or json", Name.toUtf8().constData()));
+    return *Chosen;
+}
+
+// The log is never made here: a path given wrong would otherwise read as an empty history.
+void OpenLog(std::optional<TAccessLog>& Log, const QString& Path)
+{
+    if (!QFileInfo::exists(Path))
+        throw Exception(Format("the access log %s does not exist: nothing was logged there yet", Path.toUtf8().constData()));
+    Log.emplace(Path);
+    if (!Log->Error().isEmpty())
+        throw Exception(Log->Error().toStdString());
+}
+
+int Prune(TAccessLog& Log, int Days, const QDateTime& Now)
+{
+    const QDateTime Before = Now.addDays(-Days);
+    const int Removed = Log.Prune(Before);
+    if (Removed < 0)
+        throw Exception(Log.Error().toStdString());
+    Print(QStringLiteral("Removed %1 swipes older than %2.\n")
+              .arg(Removed)
+              .arg(Before.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+    return 0;
+}
+
+} // namespace
+
+int RunLog(const QStringList& Args)
+{
+    const TArguments Given(QStringLiteral("log"), Args, LogOptions(), {}, 0);
+    if (Given.Help()) {
+        Print(QString::fromUtf8(LogHelp));
+        return 0;
+    }
+    const QDateTime Now = QDateTime::currentDateTimeUtc();
+    const bool Pruning = Given.IsSet(QStringLiteral("prune"));
+    for (const char* Option : QueryOptions) {
+        if (Pruning && Given.IsSet(QString::fromLatin1(Option)))
+            throw EUsage(Format("--prune takes no --%s", Option));
+    }
+    const int Days = Count(Given, QStringLiteral("prune"), 0);
+    const TLogQuery Query = QueryOf(Given, Now);
+    const ListingFormat Chosen = FormatOf(Given);
+    std::optional<TAccessLog> Log;
+    OpenLog(Log, Given.IsSet(QStringLiteral("db")) ? Given.Value(QStringLiteral("db")) : TAccessLog::DefaultPath());
+    if (Pruning)
+        return Prune(*Log, Days, Now);
+    const std::vector<TSwipeRecord> Swipes = Log->Query(Query);
+    if (!Log->Error().isEmpty())
+        throw Exception(Log->Error().toStdString());
+    Print(SwipeListing(Swipes, Chosen));
+    return 0;
+}
