@@ -10,7 +10,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QHeaderView>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QTimer>
 
 namespace {
@@ -37,11 +37,17 @@ TActivityForm::TActivityForm(QWidget* Owner)
     connect(FSearchDelay, &QTimer::timeout, this, [this] { FModel->SetSearch(FUi->txtSearch->text()); });
 
     connect(FUi->btnExport, &QPushButton::clicked, this, &TActivityForm::ExportExecute);
-    auto* Close = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(Close, &QShortcut::activated, this, &QWidget::close);
 }
 
 TActivityForm::~TActivityForm() = default;
+
+void TActivityForm::keyPressEvent(QKeyEvent* Event)
+{
+    if (Event->key() == Qt::Key_Escape && Event->modifiers() == Qt::NoModifier)
+        close();
+    else
+        QWidget::keyPressEvent(Event);
+}
 
 void TActivityForm::SetUpList()
 {

@@ -8,6 +8,7 @@
 namespace Ui {
 class TActivityForm;
 }
+class QKeyEvent;
 class QTimer;
 class TAccessLog;
 class TActivityModel;
@@ -33,6 +34,9 @@ public:
     void ShowNewer();
     // The status line: what is wrong with the log, else what the last export did.
     void UpdateStatus();
+
+protected:
+    void keyPressEvent(QKeyEvent* Event) override;
 
 private:
     void SetUpList();
