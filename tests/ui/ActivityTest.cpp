@@ -4,6 +4,7 @@
 
 #include "log/AccessLog.h"
 #include "log/SwipeCsv.h"
+#include "support/LogSupport.h"
 #include "support/MainFormDriver.h"
 #include "ui/ActivityModel.h"
 
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
@@ -38,6 +40,31 @@ QString Number(uint32_t Value)
     TRfidTag T;
     T.Bytes = Card(Value);
     return T.CardNumber();
+}
+
+TEST(ActivityModel, PagesThroughTheWholeLogOnceNewestFirst)
+{
+    QTemporaryDir Dir;
+    TAccessLog Log(Dir.filePath("access.db"));
+    QSqlQuery(Log.Database()).exec("PRAGMA synchronous = OFF"); // for speed alone
+    const QDateTime Start = QDateTime::currentDateTimeUtc();
+    for (int I = 0; I < 600; ++I) {
+        // Three swipes in each millisecond: a page may end inside one.
+        TSwipeRecord Swipe = TestSwipe(Start.addMSecs(I / 3), "door", uint32_t(I));
+        ASSERT_TRUE(Log.Record(Swipe)) << Log.Error().toStdString();
+    }
+    TActivityModel Model(nullptr);
+    Model.SetLog(&Log);
+    EXPECT_EQ(Model.rowCount(), TActivityModel::PageSize);
+    while (Model.canFetchMore({}))
+        Model.fetchMore({});
+    QStringList Shown, Logged;
+    for (int Row = 0; Row < Model.rowCount(); ++Row)
+        Shown << Model.CellText(Row, TActivityModel::colCardNumber);
+    for (const TSwipeRecord& Swipe : Log.Query({.Limit = 0}))
+        Logged << Swipe.CardNumber;
+    EXPECT_EQ(Shown.size(), 600);
+    EXPECT_EQ(Shown, Logged);
 }
 
 TEST_F(Activity, ASwipeIsLoggedFirstShownAtTheTopSearchedAndExported)
