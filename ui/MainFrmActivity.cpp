@@ -59,16 +59,17 @@ bool TMainForm::ShowActivityLog()
         return false;
     const QString Port = FCardReader->Connected() ? FCardReader->Port() : QString();
     const QString Path = AgentDoorPort(Port) ? AgentLogPath(Port) : TAccessLog::DefaultPath();
-    TAccessLog* Log = &FRecorder->Log();
-    if (Path != Log->Path()) {
-        if (!FAgentLog || FAgentLog->Path() != Path) {
-            // The old log goes only once the window has let go of it.
-            auto Fresh = std::make_unique<TAccessLog>(Path);
-            FActivity->SetLog(Fresh.get());
-            FAgentLog = std::move(Fresh);
-            return true;
-        }
+    TAccessLog* Log = nullptr;
+    if (Path == TAccessLog::DefaultPath()) {
+        Log = &FRecorder->Log();
+    } else if (FAgentLog && FAgentLog->Path() == Path) {
         Log = FAgentLog.get();
+    } else {
+        // The old log goes only once the window has let go of it.
+        auto Fresh = std::make_unique<TAccessLog>(Path);
+        FActivity->SetLog(Fresh.get());
+        FAgentLog = std::move(Fresh);
+        return true;
     }
     if (Log == FActivity->Log())
         return false;
