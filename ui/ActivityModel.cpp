@@ -6,11 +6,13 @@
 
 TLogQuery SearchQuery(const QString& Text)
 {
+    // Spaces around the text are a typing slip, not a part of a name.
+    const QString Given = Text.trimmed();
     TLogQuery Query;
-    if (CardValueFromText(Text))
-        Query.Card = Text.trimmed();
+    if (CardValueFromText(Given))
+        Query.Card = Given;
     else
-        Query.NameText = Text;
+        Query.NameText = Given;
     return Query;
 }
 
