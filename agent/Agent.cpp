@@ -131,9 +131,11 @@ void TAgent::Record(TDoor& Door, const TRfidTag& Card, bool Known, const QString
 
 void TAgent::PublishDoors()
 {
+    // The windows that reach a door through its socket show this log as the door's activity.
+    const QString Log = FConfig.LogPath.isEmpty() ? AgentStateDirectory() + QStringLiteral("/access.db") : FConfig.LogPath;
     std::vector<TAgentDoor> Offered;
     for (const auto& [Id, Door] : FDoors)
-        Offered.push_back({Id, Door->Config().Name, Door->Config().Port, Door->SocketPath()});
+        Offered.push_back({Id, Door->Config().Name, Door->Config().Port, Door->SocketPath(), Log});
     try {
         WriteAgentDoors(FRuntimeDirectory, Offered);
     } catch (const std::exception& E) {

@@ -66,7 +66,7 @@ void WriteAgentDoors(const QString& RuntimeDirectory, const std::vector<TAgentDo
     QSaveFile File(RuntimeDirectory + DoorsFileName);
     QByteArray Text;
     for (const TAgentDoor& D : Doors)
-        Text += QStringList{Clean(D.Id), Clean(D.Name), Clean(D.Port), Clean(D.Socket)}.join(u'\t').toUtf8() + '\n';
+        Text += QStringList{Clean(D.Id), Clean(D.Name), Clean(D.Port), Clean(D.Socket), Clean(D.Log)}.join(u'\t').toUtf8() + '\n';
     if (!File.open(QIODevice::WriteOnly) || File.write(Text) != Text.size() || !File.commit())
         throw Exception(QStringLiteral("Cannot write %1: %2").arg(File.fileName(), File.errorString()).toStdString());
 }
@@ -84,10 +84,11 @@ std::vector<TAgentDoor> AgentDoors()
             continue;
         for (const QByteArray& Line : File.readAll().split('\n')) {
             const QStringList F = QString::fromUtf8(Line).split(u'\t');
-            if (F.size() != 4 || !QFileInfo::exists(F[3]))
+            // A file of an agent from before the log's field has four.
+            if (F.size() < 4 || F.size() > 5 || !QFileInfo::exists(F[3]))
                 continue;
             if (std::none_of(Doors.begin(), Doors.end(), [&](const TAgentDoor& D) { return D.Socket == F[3]; }))
-                Doors.push_back({F[0], F[1], F[2], F[3]});
+                Doors.push_back({F[0], F[1], F[2], F[3], F.value(4)});
         }
     }
     return Doors;

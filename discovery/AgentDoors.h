@@ -20,6 +20,7 @@ struct TAgentDoor
     QString Name;
     QString Port;   // the reader's own port
     QString Socket; // the path a program connects to
+    QString Log{};  // the access log the agent records this door's swipes in; empty when not said
 
     QString SocketPort() const { return QStringLiteral("unix:") + Socket; }
     QString Label() const { return Name + QStringLiteral(" (agent)"); }

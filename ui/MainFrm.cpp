@@ -1,8 +1,10 @@
 #include "ui/MainFrm.h"
 
 #include "common/Errors.h"
+#include "log/AccessLog.h"
 #include "reader/Dorvik.h"
 #include "reader/Protocol.h"
+#include "ui/ActivityFrm.h"
 #include "ui/CardListModel.h"
 #include "ui/DoorConfigDlg.h"
 #include "ui/EnableRules.h"
@@ -31,6 +33,7 @@ TMainForm::TMainForm(QWidget* Parent)
     FCardReader = new TDorvik(this);
     AttachReaderEvents();
     SetUpCommands();
+    SetUpActivity();
     SetUpCardList();
     SetUpMainFormAccess(*this);
     FSwipeDialogOpen = false;
@@ -46,6 +49,8 @@ TMainForm::TMainForm(QWidget* Parent)
 TMainForm::~TMainForm()
 {
     FClosing = true;
+    delete FActivity; // before the logs it shows
+
     try {
         FCardReader->Disconnect();
     } catch (const std::exception& Error) {

@@ -16,9 +16,12 @@ class TMainForm;
 class QAction;
 class QActionGroup;
 class QMessageBox;
+class TAccessLog;
+class TActivityForm;
 class TCardListModel;
 class TDorvik;
 class TProgressForm;
+class TSwipeRecorder;
 
 // The program's one main window: the card list and the ten commands, and what the user sees of
 // the reader component's events.
@@ -62,6 +65,7 @@ private slots:
     void actDeleteExecute();
     void actClearExecute();
     void actDoorConfigExecute();
+    void actActivityExecute();
 
 private:
     void AttachReaderEvents();
@@ -73,6 +77,11 @@ private:
     void CardReaderTransferBegin(QObject* Sender);
     void CardReaderTransferEnd(QObject* Sender);
     void CardReaderCardSwipe(QObject* Sender, TRfidTag& Tag);
+    void SetUpActivity();
+    void RecordSwipe(const TRfidTag& Tag);
+    // Shows in Activity the log of the door connected to; true when that is another log than before.
+    bool ShowActivityLog();
+    void ShowLogTrouble(const QString& Text);
     void ShowSwipedCard(const TRfidTag& Tag);
     void OfferSwipedCard(const TRfidTag& Tag);
     void CardReaderBeginUpdate(QObject* Sender);
@@ -110,4 +119,8 @@ private:
     QString FBaseTitle;
     QString FFileName; // the file last saved or loaded
     TUnsavedChanges FChanges;
+    TSwipeRecorder* FRecorder = nullptr;         // owned as a child
+    std::unique_ptr<TAccessLog> FAgentLog;       // the log of the agent's door shown in Activity
+    QPointer<TActivityForm> FActivity;           // made at the first Ctrl+L, owned as a child
+    QPointer<QMessageBox> FLogNotice;
 };

@@ -20,7 +20,7 @@ QAccessibleInterface* RoleFactory(const QString& Class, QObject* Object)
     if (!Object || !Object->isWidgetType())
         return nullptr;
     auto* Widget = static_cast<QWidget*>(Object);
-    if (Class == QLatin1String("TMainForm"))
+    if (Class == QLatin1String("TMainForm") || Class == QLatin1String("TActivityForm"))
         return new QAccessibleWidget(Widget, QAccessible::Window);
     if (Class == QLatin1String("QFrame") &&
         (Object->objectName() == QLatin1String("pnlLeft") || Object->objectName() == QLatin1String("pnlRight")))
@@ -63,10 +63,15 @@ void FitCardNumberColumn(QTreeView& List)
 
 } // namespace
 
-void SetUpMainFormAccess(QWidget& Form)
+void InstallAccessibleRoles()
 {
     static const bool Installed = (QAccessible::installFactory(RoleFactory), true);
     (void)Installed;
+}
+
+void SetUpMainFormAccess(QWidget& Form)
+{
+    InstallAccessibleRoles();
     Form.setAccessibleName(Form.windowTitle());
     if (auto* Left = Form.findChild<QWidget*>(QStringLiteral("pnlLeft")))
         Left->setAccessibleName(QStringLiteral("Reader commands"));

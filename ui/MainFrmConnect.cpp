@@ -1,6 +1,7 @@
 #include "ui/MainFrm.h"
 
 #include "reader/Dorvik.h"
+#include "ui/ActivityFrm.h"
 #include "ui/ConnectFailure.h"
 #include "ui/ConnectionDlg.h"
 #include "ui/MessageBoxes.h"
@@ -40,6 +41,8 @@ void TMainForm::CardReaderConnectionChange(QObject*)
         FCardReader->ReadDoorConfig();
     else if (!FClosing && !FConnecting) // a connect that fails half way says so itself
         ConnectionLost();
+    if (FActivity && FActivity->isVisible())
+        ShowActivityLog(); // an agent's door has its own log
     UpdateActions();
 }
 

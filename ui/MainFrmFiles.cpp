@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "reader/Dorvik.h"
+#include "ui/ActivityFrm.h"
 #include "ui/CardFileDialog.h"
 #include "ui/MessageBoxes.h"
 
@@ -87,8 +88,11 @@ bool TMainForm::MayDropChanges()
 
 void TMainForm::closeEvent(QCloseEvent* Event)
 {
-    if (MayDropChanges())
-        Event->accept();
-    else
+    if (!MayDropChanges()) {
         Event->ignore();
+        return;
+    }
+    Event->accept();
+    if (FActivity)
+        FActivity->close(); // it belongs to this window and goes with it
 }

@@ -6,10 +6,12 @@
 #include "ui/MessageBoxes.h"
 #include "ui_MainFrm.h"
 
-// A card swiped on the reader: a listed card is shown, an unlisted one offered for the list.
+// A card swiped on the reader is recorded; a listed card is then shown, an unlisted one offered
+// for the list.
 
 void TMainForm::CardReaderCardSwipe(QObject*, TRfidTag& Tag)
 {
+    RecordSwipe(Tag); // first: whatever follows may wait on the user
     if (FSwipeDialogOpen)
         return;
     const TRfidTags& Tags = FCardReader->Tags();

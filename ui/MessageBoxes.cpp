@@ -109,6 +109,23 @@ void ShowErrorOnce(QPointer<QMessageBox>& Open, QWidget* Parent, const QString& 
     RunBox(Parent, QMessageBox::Critical, QStringLiteral("Error"), Text, TButtons::Ok, QString(), &Open);
 }
 
+void ShowNotice(QPointer<QMessageBox>& Open, QWidget* Parent, const QString& Title, const QString& Text)
+{
+    if (!Open) {
+        Open = new QMessageBox(Parent);
+        Open->setObjectName(QStringLiteral("boxNotice"));
+        Open->setIcon(QMessageBox::Warning);
+        Open->setTextFormat(Qt::PlainText);
+        Open->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        Open->setWindowModality(Qt::NonModal);
+        Open->setAttribute(Qt::WA_DeleteOnClose);
+        Open->setAttribute(Qt::WA_ShowWithoutActivating); // the user's typing goes on where it was
+    }
+    Open->setWindowTitle(Title);
+    Open->setText(BoxText(Text));
+    Open->show();
+}
+
 bool AskOkCancel(QWidget* Parent, const QString& Text)
 {
     return RunBox(Parent, QMessageBox::Information, QStringLiteral("Information"), Text, TButtons::OkCancel);

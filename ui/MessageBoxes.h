@@ -21,6 +21,9 @@ void ShowError(QWidget* Parent, const QString& Text);
 // An error box for one subject: while the box that Open follows is still up, Text replaces its
 // text; otherwise a new one runs and Open follows it.
 void ShowErrorOnce(QPointer<QMessageBox>& Open, QWidget* Parent, const QString& Text);
+// A warning beside the windows, not over them: Title, warning icon, "OK"; it blocks nothing.
+// While the box that Open follows is still up, Text replaces its text.
+void ShowNotice(QPointer<QMessageBox>& Open, QWidget* Parent, const QString& Title, const QString& Text);
 // "Information", information icon, "OK" and "Cancel"; true only when OK was chosen (Escape and
 // the close button answer Cancel).
 bool AskOkCancel(QWidget* Parent, const QString& Text);

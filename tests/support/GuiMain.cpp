@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 #include <cstdlib>
 
@@ -10,6 +11,9 @@ int main(int argc, char** argv)
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication App(argc, argv);
+    // The swipes of the tests go to an access log of their own, not the user's.
+    const QTemporaryDir State;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(State.path()));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

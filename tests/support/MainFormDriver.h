@@ -150,6 +150,15 @@ protected:
         Pump(std::chrono::milliseconds(50));
     }
 
+    // Ctrl+L on the main window, as a person presses it; the Activity window it opened, if any.
+    QWidget* OpenActivity()
+    {
+        Form->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+        QTest::keySequence(Form.get(), QKeySequence(QStringLiteral("Ctrl+L")));
+        return Form->findChild<QWidget*>(QStringLiteral("ActivityForm"));
+    }
+
     // Cards First, First + 1, ... named "Card 1", "Card 2", ...
     void AddCards(int Count, uint32_t First = 1)
     {

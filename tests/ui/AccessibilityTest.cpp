@@ -1,5 +1,6 @@
 #include "support/MainFormDriver.h"
 #include "support/ModalHelper.h"
+#include "ui/ActivityFrm.h"
 #include "ui/CardListModel.h"
 #include "ui/CardSwipeFrm.h"
 #include "ui/ConnectionDlg.h"
@@ -61,11 +62,13 @@ TEST_F(Accessibility, EveryWindowIsNamedLabelledAndInTheGivenTabOrder)
     TConnectionDialog Connection(Form.get());
     TNameDialog Name(Form.get());
     TCardSwipeForm Swipe(Form.get());
+    TActivityForm Activity(Form.get());
     const TCase Cases[] = {
         {&Door, "btnOK", {"btnOK", "btnCancel", "chkLockUnlock", "chkMomentary", "chkUnlockTimed", "txtDelay"}},
         {&Connection, "cbPort", {"cbPort", "btnOK", "btnCancel"}},
         {&Name, "btnOK", {"btnOK", "btnCancel", "txtName"}},
         {&Swipe, "btnAddToDatabase", {"btnAddToDatabase", "btnIgnore"}},
+        {&Activity, "txtSearch", {"txtSearch", "lstActivity", "btnExport"}},
     };
     for (const TCase& C : Cases) {
         C.Window->show();
@@ -85,6 +88,9 @@ TEST_F(Accessibility, EveryWindowIsNamedLabelledAndInTheGivenTabOrder)
         {Door.findChild<QWidget*>("chkMomentary"), QAccessible::RadioButton},
         {Door.findChild<QWidget*>("txtDelay"), QAccessible::EditableText},
         {Connection.findChild<QWidget*>("cbPort"), QAccessible::ComboBox},
+        {&Activity, QAccessible::Window},
+        {Activity.findChild<QWidget*>("lstActivity"), QAccessible::Tree},
+        {Activity.findChild<QWidget*>("txtSearch"), QAccessible::EditableText},
     };
     for (const auto& [Object, Role] : Roles) {
         QAccessibleInterface* A = QAccessible::queryAccessibleInterface(Object);

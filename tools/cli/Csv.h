@@ -1,12 +1,14 @@
 #pragma once
 
+#include "common/CsvLine.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <vector>
 
 // Comma-separated values as RFC 4180 has them: fields in double quotes may hold commas, line
-// breaks and doubled quotes. Records end with CRLF when written; LF alone is accepted too.
+// breaks and doubled quotes. Records end with CRLF when written (CsvLine); LF alone is accepted too.
 
 struct TCsvRecord
 {
@@ -17,5 +19,3 @@ struct TCsvRecord
 // Splits Text into records. Lines that hold nothing are skipped. Raises Exception naming the
 // line for a quote that is never closed or text between a closing quote and the next comma.
 std::vector<TCsvRecord> ParseCsv(const QString& Text);
-
-QString CsvLine(const QStringList& Fields);

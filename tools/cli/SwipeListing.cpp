@@ -1,8 +1,8 @@
 #include "tools/cli/SwipeListing.h"
 
-#include "tools/cli/Csv.h"
 #include "tools/cli/TextTable.h"
 
+#include "log/SwipeCsv.h"
 #include "log/SwipeJson.h"
 
 #include <QJsonArray>
@@ -23,14 +23,9 @@ QString Table(const std::vector<TSwipeRecord>& Swipes)
 
 QString CsvListing(const std::vector<TSwipeRecord>& Swipes)
 {
-    QString Text = CsvLine({QStringLiteral("id"), QStringLiteral("time"), QStringLiteral("door"),
-                            QStringLiteral("card number"), QStringLiteral("value"), QStringLiteral("bytes"),
-                            QStringLiteral("name"), QStringLiteral("known")});
-    for (const TSwipeRecord& Swipe : Swipes) {
-        Text += CsvLine({QString::number(Swipe.Id), SwipeTimeText(Swipe), Swipe.Door, Swipe.CardNumber,
-                         QString::number(SwipeCardValue(Swipe)), SwipeBytesText(Swipe), Swipe.Name,
-                         Swipe.Known ? QStringLiteral("yes") : QStringLiteral("no")});
-    }
+    QString Text = SwipeCsvHeader();
+    for (const TSwipeRecord& Swipe : Swipes)
+        Text += SwipeCsvLine(Swipe);
     return Text;
 }
 

@@ -2,7 +2,9 @@
 // can be reviewed without a display. scripts/screenshots runs it at two pixel densities.
 
 #include "cards/NameText.h"
+#include "log/AccessLog.h"
 #include "reader/Dorvik.h"
+#include "ui/ActivityFrm.h"
 #include "ui/CardSwipeFrm.h"
 #include "ui/ConnectionDlg.h"
 #include "ui/DoorConfigDlg.h"
@@ -27,6 +29,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardItemModel>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -297,6 +300,38 @@ void ConnectionDialog(TCamera& Camera)
     Connection.hide();
 }
 
+// Activity over a morning's swipes at two doors, one of them a card the list did not hold.
+void ActivityWindow(TCamera& Camera)
+{
+    QTemporaryDir Folder;
+    TAccessLog Log(Folder.filePath(QStringLiteral("access.db")));
+    const QDateTime Morning(QDate(2026, 12, 9), QTime(7, 58, 4));
+    const struct
+    {
+        int Seconds;
+        const char* Door;
+        uint32_t Value;
+        const char* Name;
+    } Swipes[] = {
+        {0, "ttyUSB0", 1234567, "Front door"},        {312, "rfc2217://door-pc:4001", 88012345, "Master key"},
+        {1735, "ttyUSB0", 1234890, "Tür Süd – Lager"}, {2410, "ttyUSB0", 7340021, ""},
+        {3677, "rfc2217://door-pc:4001", 4000002, "Delivery van"}, {21798, "ttyUSB0", 1234567, "Front door"},
+    };
+    for (const auto& S : Swipes) {
+        TRfidTag Tag;
+        Tag.Bytes = {0, uint8_t(S.Value >> 24), uint8_t(S.Value >> 16), uint8_t(S.Value >> 8), uint8_t(S.Value)};
+        TSwipeRecord Swipe = MakeSwipeRecord(Tag, QString::fromUtf8(S.Door), nullptr);
+        Swipe.Time = Morning.addSecs(S.Seconds).toUTC();
+        Swipe.Name = QString::fromUtf8(S.Name);
+        Swipe.Known = !Swipe.Name.isEmpty();
+        if (!Log.Record(Swipe))
+            return Camera.Fail(QStringLiteral("cannot draw activity: %1").arg(Log.Error()));
+    }
+    TActivityForm Activity(nullptr);
+    Activity.SetLog(&Log);
+    Camera.Save(Activity, "activity");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -330,5 +365,6 @@ int main(int argc, char** argv)
     SkinSampler(Camera);
     MainWindow(Camera);
     ConnectionDialog(Camera);
+    ActivityWindow(Camera);
     return Camera.Failed() ? 1 : 0;
 }

@@ -1,0 +1,136 @@
+#include "ui/ActivityModel.h"
+
+#include "ui/SwipeRows.h"
+
+#include <algorithm>
+
+TLogQuery SearchQuery(const QString& Text)
+{
+    // Spaces around the text are a typing slip, not a part of a name.
+    const QString Given = Text.trimmed();
+    TLogQuery Query;
+    if (CardValueFromText(Given))
+        Query.Card = Given;
+    else
+        Query.NameText = Given;
+    return Query;
+}
+
+TActivityModel::TActivityModel(QObject* Parent) : QAbstractTableModel(Parent) {}
+
+void TActivityModel::SetLog(TAccessLog* Log)
+{
+    FLog = Log;
+    Reload();
+}
+
+void TActivityModel::SetSearch(const QString& Text)
+{
+    FQuery = SearchQuery(Text);
+    Reload();
+}
+
+void TActivityModel::Reload()
+{
+    std::vector<TSwipeRecord> First;
+    const bool Read = FLog && this->Read(FQuery, std::nullopt, First);
+    beginResetModel();
+    FRows.assign(First.begin(), First.end());
+    FAtEnd = !Read || int(First.size()) < PageSize;
+    endResetModel();
+}
+
+void TActivityModel::ShowNewer()
+{
+    if (FRows.empty())
+        return Reload();
+    const TSwipeKey Top = SwipeKey(FRows.front());
+    TLogQuery Since = FQuery;
+    Since.Since = QDateTime::fromMSecsSinceEpoch(Top.TimeMs, Qt::UTC);
+    std::vector<TSwipeRecord> Rows;
+    if (!Read(Since, std::nullopt, Rows))
+        return;
+    const auto Newer = [&](const TSwipeRecord& S) {
+        const TSwipeKey K = SwipeKey(S);
+        return K.TimeMs > Top.TimeMs || (K.TimeMs == Top.TimeMs && K.Id > Top.Id);
+    };
+    // A page of newer rows may not reach the top row: there is a gap, so start afresh.
+    if (int(Rows.size()) == PageSize && Newer(Rows.back()))
+        return Reload();
+    const int Count = int(std::count_if(Rows.begin(), Rows.end(), Newer));
+    if (Count == 0)
+        return;
+    beginInsertRows({}, 0, Count - 1);
+    FRows.insert(FRows.begin(), Rows.begin(), Rows.begin() + Count);
+    endInsertRows();
+}
+
+bool TActivityModel::Read(const TLogQuery& Q, const std::optional<TSwipeKey>& After, std::vector<TSwipeRecord>& Rows)
+{
+    TLogQuery Page = Q;
+    Page.Limit = PageSize;
+    const QString Error = ForEachSwipe(*FLog, LogStatement(Page, After), [&](const TSwipeRecord& Swipe) {
+        Rows.push_back(Swipe);
+        return true;
+    });
+    if (Error != FReadError) {
+        FReadError = Error;
+        emit ReadErrorChanged();
+    }
+    return Error.isEmpty();
+}
+
+int TActivityModel::rowCount(const QModelIndex& Parent) const { return Parent.isValid() ? 0 : int(FRows.size()); }
+
+int TActivityModel::columnCount(const QModelIndex& Parent) const { return Parent.isValid() ? 0 : ColumnCount; }
+
+bool TActivityModel::canFetchMore(const QModelIndex& Parent) const { return !Parent.isValid() && !FAtEnd; }
+
+void TActivityModel::fetchMore(const QModelIndex& Parent)
+{
+    if (!canFetchMore(Parent) || FRows.empty())
+        return;
+    std::vector<TSwipeRecord> Rows;
+    // A failed read stops the paging here; the window says why.
+    if (!Read(FQuery, SwipeKey(FRows.back()), Rows) || int(Rows.size()) < PageSize)
+        FAtEnd = true;
+    if (Rows.empty())
+        return;
+    beginInsertRows({}, int(FRows.size()), int(FRows.size() + Rows.size()) - 1);
+    FRows.insert(FRows.end(), Rows.begin(), Rows.end());
+    endInsertRows();
+}
+
+QString TActivityModel::CellText(int Row, int Column) const
+{
+    if (Row < 0 || Row >= int(FRows.size()))
+        return {};
+    const TSwipeRecord& Swipe = FRows[size_t(Row)];
+    switch (Column) {
+    case colTime: return Swipe.Time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    case colDoor: return Swipe.Door;
+    case colCardNumber: return Swipe.CardNumber;
+    case colName: return Swipe.Name;
+    default: return {};
+    }
+}
+
+QVariant TActivityModel::data(const QModelIndex& Index, int Role) const
+{
+    if (!Index.isValid() || Role != Qt::DisplayRole)
+        return {};
+    return CellText(Index.row(), Index.column());
+}
+
+QVariant TActivityModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
+{
+    if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole)
+        return {};
+    switch (Section) {
+    case colTime: return QStringLiteral("Time");
+    case colDoor: return QStringLiteral("Door");
+    case colCardNumber: return QStringLiteral("Card number");
+    case colName: return QStringLiteral("Name");
+    default: return {};
+    }
+}
