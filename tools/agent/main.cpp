@@ -3,6 +3,7 @@
 #include "agent/Agent.h"
 #include "agent/AgentConfig.h"
 #include "agent/AgentLog.h"
+#include "agent/MqttBridge.h"
 #include "common/SignalWatch.h"
 #include "common/Errors.h"
 #include "discovery/AgentDoors.h"
@@ -10,6 +11,8 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -35,18 +38,43 @@ int Fail(const QString& Text, int Status)
     return Status;
 }
 
+std::optional<TMqttSettings> MqttSettingsOf(const TAgentConfig& Config)
+{
+    if (!Config.Mqtt)
+        return std::nullopt;
+    return ParseMqttSettings(*Config.Mqtt); // checked when the file was read
+}
+
 int Serve(QCoreApplication& App, const QString& ConfigFile)
 {
     TSignalWatch Signals;
     TAgent Agent(ConfigFile, AgentRuntimeDirectory());
     Agent.Start();
+    // The bus is made once there is an [mqtt] section, and goes only with the agent.
+    std::unique_ptr<TMqttBridge> Bus;
+    auto FollowMqtt = [&] {
+        const std::optional<TMqttSettings> Settings = MqttSettingsOf(Agent.Config());
+        if (Bus)
+            Bus->Apply(Settings);
+        else if (Settings)
+            Bus = std::make_unique<TMqttBridge>(Agent, *Settings);
+    };
+    FollowMqtt();
     bool Stopping = false;
-    Signals.OnReload = [&] { Agent.Reload(); };
+    Signals.OnReload = [&] {
+        Agent.Reload();
+        FollowMqtt();
+    };
     Signals.OnStop = [&] {
         if (std::exchange(Stopping, true))
             return;
         AgentLog(TPriority::Notice, QStringLiteral("stopping"));
-        Agent.Stop([&] { App.quit(); });
+        // The doors end their transfers first; then the bus says every door offline.
+        Agent.Stop([&] {
+            if (!Bus)
+                return App.quit();
+            Bus->Stop([&] { App.quit(); });
+        });
     };
     AgentLog(TPriority::Notice, QStringLiteral("holding %1 doors").arg(Agent.Config().Doors.size()));
     return App.exec();
