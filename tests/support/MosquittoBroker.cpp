@@ -46,7 +46,7 @@ MosquittoBroker::MosquittoBroker(const MosquittoOptions& Given)
         Config += "certfile " + FDir.filePath("server.crt").toUtf8() + "\nkeyfile " + FDir.filePath("server.key").toUtf8() + "\n";
     }
     if (Given.Persistent)
-        Config += "persistence true\npersistence_location " + FDir.path().toUtf8() + "/\n";
+        Config += "persistence true\nmax_queued_messages 0\npersistence_location " + FDir.path().toUtf8() + "/\n";
     QFile File(FDir.filePath("mosquitto.conf"));
     FReady = FReady && File.open(QIODevice::WriteOnly) && File.write(Config) > 0;
     File.close();

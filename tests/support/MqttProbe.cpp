@@ -23,7 +23,7 @@ MqttProbe::MqttProbe(int Port, const QString& Subscription, bool Persistent) : F
     });
     mosquitto_message_callback_set(FMosq, [](mosquitto*, void* Self, const mosquitto_message* M) {
         auto* P = static_cast<MqttProbe*>(Self);
-        const qint64 Now = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+        const qint64 Now = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
         std::lock_guard Lock(P->FMutex);
         P->FMessages.push_back({QString::fromUtf8(M->topic), QByteArray(static_cast<const char*>(M->payload), M->payloadlen), M->retain, Now});
     });
@@ -42,6 +42,12 @@ bool MqttProbe::Subscribed() const
 {
     std::lock_guard Lock(FMutex);
     return FSubscribed;
+}
+
+size_t MqttProbe::Count() const
+{
+    std::lock_guard Lock(FMutex);
+    return FMessages.size();
 }
 
 std::vector<MqttProbe::Message> MqttProbe::On(const QString& Topic) const

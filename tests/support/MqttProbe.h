@@ -19,13 +19,14 @@ public:
         QString Topic;
         QByteArray Payload;
         bool Retained;
-        qint64 AtMs; // steady clock
+        qint64 AtUs; // steady clock
     };
 
     MqttProbe(int Port, const QString& Subscription = QStringLiteral("#"), bool Persistent = false);
     ~MqttProbe();
 
     bool Subscribed() const;
+    size_t Count() const;
     // What came on Topic, oldest first (every topic when empty).
     std::vector<Message> On(const QString& Topic = {}) const;
     // The last payload on Topic; empty when none.
