@@ -7,6 +7,9 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 constexpr int FirstRetryMs = 1000;
@@ -42,14 +45,18 @@ QString RefusalText(int Code)
 struct TMqttClient::TSession
 {
     mosquitto* Mosq = nullptr;
-    std::unique_ptr<QSocketNotifier> Read;
-    std::unique_ptr<QSocketNotifier> Write;
+    // Children of the client. A session may end inside a notifier's own signal, so they are
+    // switched off before the library closes their socket and deleted once that has returned.
+    QSocketNotifier* Read = nullptr;
+    QSocketNotifier* Write = nullptr;
 
     ~TSession()
     {
-        // The notifiers go before the library closes the socket they watch.
-        Read.reset();
-        Write.reset();
+        for (QSocketNotifier* Notifier : {Read, Write})
+            if (Notifier) {
+                Notifier->setEnabled(false);
+                Notifier->deleteLater();
+            }
         mosquitto_destroy(Mosq);
     }
 };
@@ -109,7 +116,6 @@ void TMqttClient::Open()
     FSession = std::move(Session);
     mosquitto_int_option(M, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_connect_callback_set(M, ConnectCallback);
-    mosquitto_disconnect_callback_set(M, DisconnectCallback);
     mosquitto_publish_callback_set(M, PublishCallback);
     mosquitto_message_callback_set(M, MessageCallback);
     mosquitto_log_callback_set(M, LogCallback);
@@ -151,12 +157,12 @@ void TMqttClient::Watch()
     const int Socket = mosquitto_socket(FSession->Mosq);
     if (Socket < 0)
         return Lost(MOSQ_ERR_NO_CONN);
-    FSession->Read = std::make_unique<QSocketNotifier>(Socket, QSocketNotifier::Read);
-    FSession->Write = std::make_unique<QSocketNotifier>(Socket, QSocketNotifier::Write);
-    connect(FSession->Read.get(), &QSocketNotifier::activated, this, [this] {
+    FSession->Read = new QSocketNotifier(Socket, QSocketNotifier::Read, this);
+    FSession->Write = new QSocketNotifier(Socket, QSocketNotifier::Write, this);
+    connect(FSession->Read, &QSocketNotifier::activated, this, [this] {
         AfterLoop(mosquitto_loop_read(FSession->Mosq, 1));
     });
-    connect(FSession->Write.get(), &QSocketNotifier::activated, this, [this] {
+    connect(FSession->Write, &QSocketNotifier::activated, this, [this] {
         int Rc = mosquitto_loop_write(FSession->Mosq, 1);
         // A TLS handshake that waited for the socket goes on in the read step.
         if (Rc == MOSQ_ERR_SUCCESS && !FConnected)
@@ -311,8 +317,6 @@ void TMqttClient::ConnectCallback(mosquitto*, void* Self, int Rc)
     if (C->OnConnected)
         C->OnConnected();
 }
-
-void TMqttClient::DisconnectCallback(mosquitto*, void*, int) {} // AfterLoop sees the error the loop returns
 
 void TMqttClient::PublishCallback(mosquitto*, void* Self, int Mid)
 {

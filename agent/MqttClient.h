@@ -16,7 +16,8 @@ class QSocketNotifier;
 
 // One connection to a broker through libmosquitto, driven by the thread's event loop: its socket
 // watched by notifiers (writes only while the library has something to send), its keepalive on
-// a timer. Taken again with backoff whenever it fails or drops. Every message goes with QoS 1.
+// a timer. Taken again with backoff whenever it fails or drops; a lost connection is seen in
+// what the loop calls return. Every message goes with QoS 1.
 class TMqttClient : public QObject
 {
 public:
@@ -58,7 +59,6 @@ private:
     void Say(int Priority, const QString& Text) const;
 
     static void ConnectCallback(mosquitto*, void* Self, int Rc);
-    static void DisconnectCallback(mosquitto*, void* Self, int Rc);
     static void PublishCallback(mosquitto*, void* Self, int Mid);
     static void MessageCallback(mosquitto*, void* Self, const struct mosquitto_message* Message);
     static void LogCallback(mosquitto*, void* Self, int Level, const char* Text);
