@@ -23,14 +23,16 @@ const char Usage[] =
     "Holds the card readers named in its configuration all the time: takes each again\n"
     "after an unplug or a network drop, records every swipe in the access log, offers\n"
     "each door to Dorvik Manager and dorvik-cli as a local socket, and writes a door's\n"
-    "site card file to its reader whenever the file changes.\n"
+    "site card file to its reader whenever the file changes. With an [mqtt] section it\n"
+    "also publishes every door on an MQTT broker, with Home Assistant discovery.\n"
     "\n"
     "  --config FILE  the configuration (default /etc/dorvik/agent.conf)\n"
     "  --check        check the configuration and exit\n"
     "  -h, --help     show this help\n"
     "  -v, --version  show the version\n"
     "\n"
-    "Signals: SIGHUP reloads the configuration, SIGTERM ends every transfer and stops.\n";
+    "Signals: SIGHUP reloads the configuration, SIGTERM ends every transfer, says every\n"
+    "door offline on the broker and stops.\n";
 
 int Fail(const QString& Text, int Status)
 {
