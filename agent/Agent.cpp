@@ -29,6 +29,14 @@ QString TAgent::LogPath() const
     return FConfig.LogPath.isEmpty() ? AgentStateDirectory() + QStringLiteral("/access.db") : FConfig.LogPath;
 }
 
+std::vector<TDoor*> TAgent::Doors() const
+{
+    std::vector<TDoor*> Held;
+    for (const auto& [Id, Door] : FDoors)
+        Held.push_back(Door.get());
+    return Held;
+}
+
 void TAgent::Start()
 {
     const TAgentConfig Config = LoadAgentConfig(FConfigFile);

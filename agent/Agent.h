@@ -11,6 +11,7 @@ class TRfidTag;
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 class TAccessLog;
 class TDoor;
@@ -35,6 +36,10 @@ public:
     const TAgentConfig& Config() const { return FConfig; }
     // The access log every door's swipes go to (the state folder's access.db unless [log] path).
     QString LogPath() const;
+
+    // For the message bus: the log it sends swipes from, and the doors held now.
+    TAccessLog* Log() const { return FLog.get(); }
+    std::vector<TDoor*> Doors() const;
 
     // A swipe, after it is in the log (or kept in memory while the log cannot take it).
     std::function<void(TDoor& Door, const TSwipeRecord& Swipe)> OnSwipe;

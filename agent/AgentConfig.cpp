@@ -1,5 +1,6 @@
 #include "agent/AgentConfig.h"
 
+#include "agent/MqttSettings.h"
 #include "common/Errors.h"
 
 #include <QDir>
@@ -102,7 +103,16 @@ TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
                 Bad(FileName, S.Line, QStringLiteral("[log] keep-days takes a number of days"));
         } else if (S.Name == u"mqtt") {
             CheckKeys(FileName, S, MqttKeys);
-            Config.Mqtt = S.Values;
+            QMap<QString, QString> Mqtt = S.Values;
+            for (const QString Key : {"password-file", "ca-file", "cert-file", "key-file"})
+                if (Mqtt.contains(Key))
+                    Mqtt[Key] = Beside(FileName, Mqtt[Key]);
+            try {
+                ParseMqttSettings(Mqtt); // a bad value stops the agent here, not at its first connect
+            } catch (const std::exception& E) {
+                Bad(FileName, S.Line, QString::fromUtf8(E.what()));
+            }
+            Config.Mqtt = Mqtt;
         } else {
             CheckKeys(FileName, S, DoorKeys);
             TDoorConfig Door{S.Name, S.Values.value(QStringLiteral("name"), S.Name), S.Values.value(QStringLiteral("port")),

@@ -23,7 +23,10 @@ TDoor::TDoor(const TDoorConfig& Config, const QString& RuntimeDirectory, QObject
     connect(&FRetry, &QTimer::timeout, this, [this] { TryConnect(); });
     FDoorSettingsWait.setSingleShot(true);
     connect(&FDoorSettingsWait, &QTimer::timeout, this, [this] {
-        if (FStep == TStep::DoorSettings) {
+        if (FStep == TStep::SettingDoor) {
+            WriteEnded(false, QStringLiteral("the reader did not answer with its door settings"));
+            Idle();
+        } else if (FStep == TStep::DoorSettings) {
             Say(4, QStringLiteral("no door settings from the reader; reading its cards"));
             ReadCards();
         }
@@ -34,6 +37,8 @@ TDoor::TDoor(const TDoorConfig& Config, const QString& RuntimeDirectory, QObject
     FReader.OnDoorConfig = [this](QObject*) {
         if (OnDoorConfig)
             OnDoorConfig(*this);
+        if (FStep == TStep::SettingDoor)
+            return DoorSettingsArrived();
         if (FStep == TStep::DoorSettings) {
             FDoorSettingsWait.stop();
             ReadCards();
@@ -152,9 +157,11 @@ void TDoor::Lost()
     FDoorSettingsWait.stop();
     if (FSocket)
         FSocket->DropClient();
-    if (Was == TStep::Writing || Was == TStep::Verifying)
+    if ((Was == TStep::Writing || Was == TStep::Verifying) && !FWriteDone)
         Say(3, QStringLiteral("the reader went away while the site file was written: it is written again on return"));
-    FPushWanted = FPushWanted || Was == TStep::Writing || Was == TStep::Verifying;
+    FPushWanted = FPushWanted || ((Was == TStep::Writing || Was == TStep::Verifying) && !FWriteDone);
+    if (Was == TStep::Writing || Was == TStep::Verifying || Was == TStep::SettingDoor)
+        WriteEnded(false, QStringLiteral("the reader went away before the write was verified"));
     if (Was == TStep::Stopped)
         return;
     Say(4, QStringLiteral("lost the reader on %1; taking it again").arg(FConfig.Port));
@@ -197,7 +204,8 @@ void TDoor::GaveUp()
     const TStep Was = FStep;
     Say(4, QStringLiteral("the reader stopped answering"));
     if (Was == TStep::Writing || Was == TStep::Verifying) {
-        Say(3, QStringLiteral("writing %1 failed: the reader stopped answering").arg(FConfig.SiteFile));
+        Say(3, QStringLiteral("writing %1 failed: the reader stopped answering").arg(FWriting));
+        WriteEnded(false, QStringLiteral("the reader stopped answering"));
         FPushWanted = false;
     }
     if (Was == TStep::ReadingCards || Was == TStep::Writing || Was == TStep::Verifying)
@@ -228,7 +236,7 @@ void TDoor::Stop(std::function<void()> Done)
 {
     FRetry.stop();
     FDoorSettingsWait.stop();
-    if (FStep == TStep::Writing || FStep == TStep::Verifying) {
+    if (FStep == TStep::Writing || FStep == TStep::Verifying || FStep == TStep::SettingDoor) {
         FStopped = std::move(Done); // the write ends first
         return;
     }
@@ -286,18 +294,28 @@ bool TDoor::ReaderDiffersFromSite() const
 void TDoor::PushSiteFile()
 {
     FPushWanted = false;
+    PushCards(FSite, FSiteMaster, FConfig.SiteFile, nullptr);
+}
+
+void TDoor::PushCards(const TRfidTags& Cards, uint32_t Master, const QString& What, TDone Done)
+{
     try {
-        CheckFits(FSite);
+        CheckFits(Cards);
     } catch (const std::exception& E) {
-        Say(3, QStringLiteral("the site file %1 is not written: %2").arg(FConfig.SiteFile, QString::fromUtf8(E.what())));
+        Say(3, QStringLiteral("%1 is not written: %2").arg(What, QString::fromUtf8(E.what())));
+        if (Done)
+            Done(false, QString::fromUtf8(E.what()));
         return;
     }
     FReader.Tags().Clear();
-    for (int I = 0; I < FSite.Count(); ++I)
-        FReader.Tags().Add() = FSite.Items(I);
-    FReader.SetMaster(FSiteMaster);
-    FWritten = ValuesOf(FSite);
-    Say(6, QStringLiteral("writing %1 (%2 cards) to the reader").arg(FConfig.SiteFile).arg(FSite.Count()));
+    for (int I = 0; I < Cards.Count(); ++I)
+        FReader.Tags().Add() = Cards.Items(I);
+    FReader.SetMaster(Master);
+    FWritten = ValuesOf(Cards);
+    FWrittenMaster = Master;
+    FWriting = What;
+    FWriteDone = std::move(Done);
+    Say(6, QStringLiteral("writing %1 (%2 cards) to the reader").arg(What).arg(Cards.Count()));
     FStep = TStep::Writing;
     FReader.WriteDatabase();
 }
@@ -305,13 +323,72 @@ void TDoor::PushSiteFile()
 void TDoor::Verify()
 {
     try {
-        ::Verify(FWritten, uint8_t(FSiteMaster & 0xFF), FReader);
-        Say(5, QStringLiteral("wrote %1 to the reader and verified %2 cards").arg(FConfig.SiteFile).arg(FWritten.size()));
+        ::Verify(FWritten, uint8_t(FWrittenMaster & 0xFF), FReader);
+        const QString Done = QStringLiteral("wrote %1 to the reader and verified %2 cards").arg(FWriting).arg(FWritten.size());
+        Say(5, Done);
+        WriteEnded(true, Done);
     } catch (const std::exception& E) {
         // Written again when the file changes or the reader comes back, not in a loop now.
-        Say(3, QStringLiteral("writing %1 failed: %2").arg(FConfig.SiteFile, QString::fromUtf8(E.what())));
+        Say(3, QStringLiteral("writing %1 failed: %2").arg(FWriting, QString::fromUtf8(E.what())));
+        WriteEnded(false, QString::fromUtf8(E.what()));
     }
     NameCards();
+    Idle();
+}
+
+void TDoor::WriteEnded(bool Ok, const QString& Message)
+{
+    if (FWriteDone)
+        std::exchange(FWriteDone, nullptr)(Ok, Message);
+}
+
+// ---- commands
+
+QString TDoor::CommandRefusal() const
+{
+    if (!FReader.Connected())
+        return QStringLiteral("the reader of door %1 is offline").arg(FConfig.Id);
+    if (FStep == TStep::Relaying || (FSocket && FSocket->HasClient()))
+        return QStringLiteral("a program drives door %1 through its socket").arg(FConfig.Id);
+    if (FStep != TStep::Idle)
+        return QStringLiteral("door %1 is busy with its reader; try again").arg(FConfig.Id);
+    return {};
+}
+
+void TDoor::WriteCards(const TRfidTags& Cards, uint32_t Master, TDone Done)
+{
+    if (const QString Why = CommandRefusal(); !Why.isEmpty())
+        return Done(false, Why);
+    if (FConfig.PushSiteFile && !FConfig.SiteFile.isEmpty())
+        return Done(false, QStringLiteral("door %1 takes its cards from %2: change that file instead").arg(FConfig.Id, FConfig.SiteFile));
+    if (FConfig.SiteFile.isEmpty()) {
+        FSite.Clear();
+        for (int I = 0; I < Cards.Count(); ++I)
+            FSite.Add() = Cards.Items(I);
+    }
+    PushCards(Cards, Master, QStringLiteral("a card list"), std::move(Done));
+}
+
+void TDoor::WriteDoorSettings(TDoorMode Mode, uint8_t Delay, TDone Done)
+{
+    if (const QString Why = CommandRefusal(); !Why.isEmpty())
+        return Done(false, Why);
+    FWantedMode = Mode;
+    FWantedDelay = Delay;
+    FWriteDone = std::move(Done);
+    FStep = TStep::SettingDoor;
+    // The reader does not acknowledge the settings: reading them back is the only proof.
+    FReader.WriteDoorConfig(Mode, Delay);
+    FReader.ReadDoorConfig();
+    FDoorSettingsWait.start(DoorSettingsWaitMs);
+}
+
+void TDoor::DoorSettingsArrived()
+{
+    FDoorSettingsWait.stop();
+    const bool Took = FReader.DoorMode() == FWantedMode && FReader.DoorDelay() == FWantedDelay;
+    Say(Took ? 5 : 3, Took ? QStringLiteral("door settings written") : QStringLiteral("the reader did not take the door settings"));
+    WriteEnded(Took, Took ? QStringLiteral("door settings written and read back") : QStringLiteral("the reader did not take the door settings"));
     Idle();
 }
 

@@ -36,6 +36,17 @@ public:
     // given up), then the line closes and Done runs, once.
     void Stop(std::function<void()> Done);
 
+    // What a caller is told when a write it asked for has ended: Ok, or why not.
+    using TDone = std::function<void(bool Ok, const QString& Message)>;
+    // Why the door cannot take a command now (offline, a program drives it, a transfer runs);
+    // empty when it can.
+    QString CommandRefusal() const;
+    // Sets the reader's door and reads the settings back; Done says whether they took.
+    void WriteDoorSettings(TDoorMode Mode, uint8_t Delay, TDone Done);
+    // Writes Cards and Master to the reader and verifies them by reading the list back. A door
+    // without a site file names its swipes from Cards from then on.
+    void WriteCards(const TRfidTags& Cards, uint32_t Master, TDone Done);
+
     // A card swiped on the reader: Known when the reader's list holds it.
     std::function<void(TDoor& Door, const TRfidTag& Card, bool Known, const QString& Name)> OnSwipe;
     std::function<void(TDoor& Door)> OnStatus;     // came online or went offline
@@ -46,7 +57,7 @@ public:
     std::function<void(int Priority, const QString& Text)> OnSay;
 
 private:
-    enum class TStep { Offline, DoorSettings, ReadingCards, Idle, Writing, Verifying, Relaying, Stopped };
+    enum class TStep { Offline, DoorSettings, ReadingCards, Idle, Writing, Verifying, SettingDoor, Relaying, Stopped };
 
     void TryConnect();
     void Connected();
@@ -59,7 +70,10 @@ private:
     void SiteFileChanged();
     bool ReaderDiffersFromSite() const;
     void PushSiteFile();
+    void PushCards(const TRfidTags& Cards, uint32_t Master, const QString& What, TDone Done);
     void Verify();
+    void WriteEnded(bool Ok, const QString& Message);
+    void DoorSettingsArrived();
     void Idle();
     void ClientArrived();
     void ClientLeft();
@@ -79,6 +93,11 @@ private:
     bool FSiteLoaded = false;
     bool FPushWanted = false;
     std::vector<uint32_t> FWritten;
+    uint32_t FWrittenMaster = 0;
+    QString FWriting; // what is being written, for messages: "the site file X"
+    TDone FWriteDone;
+    TDoorMode FWantedMode = dmLockUnlock;
+    uint8_t FWantedDelay = 0;
     std::function<void()> FStopped;
     std::unique_ptr<TSiteFileWatch> FWatch;
     std::unique_ptr<TDoorSocket> FSocket;

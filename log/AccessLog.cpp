@@ -168,6 +168,52 @@ std::vector<TSwipeRecord> TAccessLog::Query(const TLogQuery& Q) const
     return Swipes;
 }
 
+std::vector<TSwipeRecord> TAccessLog::Unpublished(int Limit, qint64 AfterId) const
+{
+    std::vector<TSwipeRecord> Swipes;
+    if (!Database().isOpen())
+        return Swipes;
+    try {
+        QSqlQuery Rows = Exec(Database(),
+                              QStringLiteral("SELECT s.Id, s.Time, s.Door, s.Bytes, s.CardNumber, n.Name, s.Known "
+                                             "FROM Swipes s INDEXED BY SwipesUnpublished JOIN Names n ON n.Id = s.NameId "
+                                             "WHERE s.Published = 0 AND s.Id > ? ORDER BY s.Id LIMIT ?"),
+                              {AfterId, Limit});
+        while (Rows.next())
+            Swipes.push_back(SwipeAt(Rows));
+        if (Rows.lastError().isValid())
+            throw ESql(Rows.lastError());
+    } catch (const ESql& E) {
+        Fail(E.Error());
+        Swipes.clear();
+    }
+    return Swipes;
+}
+
+bool TAccessLog::MarkPublished(const std::vector<qint64>& Ids)
+{
+    if (Ids.empty())
+        return true;
+    if (!FReadyToWrite && !Open())
+        return false;
+    try {
+        const QSqlDatabase Db = Database();
+        TTransaction Marks(Db);
+        QSqlQuery Mark(Db);
+        if (!Mark.prepare(QStringLiteral("UPDATE Swipes SET Published = 1 WHERE Id = ?")))
+            throw ESql(Mark.lastError());
+        for (qint64 Id : Ids) {
+            Mark.addBindValue(Id);
+            Exec(Mark);
+        }
+        Marks.Commit();
+        return true;
+    } catch (const ESql& E) {
+        WriteFailed(E.Error());
+        return false;
+    }
+}
+
 int TAccessLog::Prune(const QDateTime& Before)
 {
     if (!FReadyToWrite && !Open())

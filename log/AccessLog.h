@@ -45,6 +45,12 @@ public:
     // Newest first; empty with Error() set when the file cannot be read.
     std::vector<TSwipeRecord> Query(const TLogQuery& Q) const;
 
+    // The message bus: swipes it has not acknowledged yet, oldest first, after the row AfterId;
+    // and marking the acknowledged ones, all in one transaction. Both false/empty with Error()
+    // set when the file cannot be used.
+    std::vector<TSwipeRecord> Unpublished(int Limit, qint64 AfterId = 0) const;
+    bool MarkPublished(const std::vector<qint64>& Ids);
+
     // Removes the swipes before Before; returns how many, or -1 with Error() set.
     int Prune(const QDateTime& Before);
 

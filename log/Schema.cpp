@@ -25,10 +25,21 @@ void CreateFirstTables(const QSqlDatabase& Db)
     Exec(Db, QStringLiteral("CREATE INDEX SwipesByName ON Swipes(NameId, Time)"));
 }
 
+// Whether the message bus has acknowledged each swipe. The rows already there were written
+// before any bus existed: they count as published, so an upgrade does not send the whole
+// history. The partial index holds only the rows still to send, so finding them stays cheap
+// however long the log grows.
+void AddPublished(const QSqlDatabase& Db)
+{
+    Exec(Db, QStringLiteral("ALTER TABLE Swipes ADD COLUMN Published INTEGER NOT NULL DEFAULT 0"));
+    Exec(Db, QStringLiteral("UPDATE Swipes SET Published = 1"));
+    Exec(Db, QStringLiteral("CREATE INDEX SwipesUnpublished ON Swipes(Id) WHERE Published = 0"));
+}
+
 using TStep = void (*)(const QSqlDatabase&);
 
 // Step N takes a file from version N to N + 1. Only ever append: files of every version exist.
-constexpr TStep Steps[] = {CreateFirstTables};
+constexpr TStep Steps[] = {CreateFirstTables, AddPublished};
 
 } // namespace
 

@@ -1,5 +1,5 @@
 // An access log written by the first version of the program opens in every later one, brought
-// to the current version with its rows as they were.
+// to the current version with its rows as they were, none of them left to publish.
 
 #include "support/LogSupport.h"
 
@@ -41,6 +41,14 @@ TEST(AccessLogFixture, AFirstVersionLogOpensWithItsRowsIntact)
     TSwipeRecord Next = TestSwipe(QDateTime::currentDateTimeUtc(), QStringLiteral("front"), 5, QStringLiteral("Zoe"));
     ASSERT_TRUE(Log.Record(Next)) << Log.Error().toStdString();
     EXPECT_EQ(Next.Id, 5);
+
+    // The old rows count as sent to the message bus; new ones wait, oldest first, until marked.
+    TSwipeRecord Later = Next;
+    ASSERT_TRUE(Log.Record(Later));
+    EXPECT_EQ(SwipeIds(Log.Unpublished(10)), (std::vector<qint64>{5, 6}));
+    EXPECT_EQ(SwipeIds(Log.Unpublished(10, 5)), (std::vector<qint64>{6}));
+    ASSERT_TRUE(Log.MarkPublished({5}));
+    EXPECT_EQ(SwipeIds(Log.Unpublished(10)), (std::vector<qint64>{6}));
 }
 
 } // namespace

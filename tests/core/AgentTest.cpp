@@ -47,6 +47,11 @@ TEST(AgentConfig, ABadFileNamesItsSectionAndKey)
         {"[a]\nport = /dev/ttyUSB0\n[b]\nport = /dev/ttyUSB0\n", "[b] port /dev/ttyUSB0 is already the port of [a]"},
         {"[front door]\nport = x\n", "letters, digits and '-'"},
         {"[mqtt]\npassword = secret\n", "[mqtt] unknown key 'password'"},
+        {"[mqtt]\nport = 1883\n", "[mqtt] host is missing"},
+        {"[mqtt]\nhost = b\nport = 70000\n", "[mqtt] port takes a number from 1 to 65535"},
+        {"[mqtt]\nhost = b\ncommands = maybe\n", "[mqtt] commands takes true or false"},
+        {"[mqtt]\nhost = b\nprefix = doors/#\n", "[mqtt] prefix takes topic levels"},
+        {"[mqtt]\nhost = b\ncert-file = c.pem\nkey-file = k.pem\n", "[mqtt] ca-file is missing"},
     };
     for (const auto& C : Cases) {
         try {
@@ -66,7 +71,7 @@ TEST(AgentDoors, HeldThroughUnplugsAndServerRestartsNamedFromTheSiteFileAndGiven
     if (Ser2netServer::Program().isEmpty())
         GTEST_SKIP() << "ser2net not found: install the ser2net package (listed in scripts/deps)";
     std::unique_ptr<Ser2netServer> Server;
-    AgentBed Bed(2, "site-file = SITE", [&](int Door, sim::SimReader& Reader) {
+    AgentBed Bed(2, "site-file = SITE", {}, [&](int Door, sim::SimReader& Reader) {
         if (Door == 0)
             return QString();
         Server = std::make_unique<Ser2netServer>(QString::fromStdString(Reader.PortName()), true);

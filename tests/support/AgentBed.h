@@ -2,6 +2,7 @@
 
 #include "agent/Agent.h"
 #include "agent/Door.h"
+#include "agent/MqttBridge.h"
 #include "log/SwipeRecord.h"
 #include "sim/SimReader.h"
 
@@ -30,14 +31,16 @@ struct AgentBed
     std::vector<std::unique_ptr<sim::SimReader>> Readers;
     std::vector<Swipe> Swipes;
     std::unique_ptr<TAgent> Agent;
+    std::unique_ptr<TMqttBridge> Bus; // when More has an [mqtt] section
+    QStringList Said;                 // what the bus said, "<priority>text"
 
     QString Path(const QString& Name) const { return Dir.filePath(Name); }
     QString Runtime() const { return Dir.filePath("run"); }
 
-    // Doors door-0, door-1... with Extra appended to every section. A door's port is the link to
-    // its reader unless PortOf gives another (a server in front of the reader).
+    // Doors door-0, door-1... with Extra appended to every section and More at the end. A door's
+    // port is the link to its reader unless PortOf gives another (a server in front of it).
     using PortChoice = std::function<QString(int Door, sim::SimReader& Reader)>;
-    explicit AgentBed(int Doors, const QString& Extra = {}, const PortChoice& PortOf = {})
+    explicit AgentBed(int Doors, const QString& Extra = {}, const QString& More = {}, const PortChoice& PortOf = {})
     {
         QDir().mkpath(Runtime());
         QByteArray Config;
@@ -50,7 +53,7 @@ struct AgentBed
                           .arg(Port.isEmpty() ? Path(QString("tty%1").arg(I)) : Port, Extra)
                           .toUtf8();
         }
-        Config += "[log]\npath = access.db\n";
+        Config += "[log]\npath = access.db\n" + More.toUtf8();
         QFile File(Path("agent.conf"));
         File.open(QIODevice::WriteOnly);
         File.write(Config);
@@ -60,6 +63,16 @@ struct AgentBed
             Swipes.push_back({D.Config().Id, SwipeCardValue(S), S.Known, S.Name});
         };
         Agent->Start();
+        if (Agent->Config().Mqtt) {
+            Bus = std::make_unique<TMqttBridge>(*Agent, ParseMqttSettings(*Agent->Config().Mqtt));
+            Bus->OnSay = [this](int Priority, const QString& Text) { Said << QStringLiteral("<%1>%2").arg(Priority).arg(Text); };
+        }
+    }
+
+    ~AgentBed()
+    {
+        Bus.reset();
+        Agent.reset();
     }
 
     // A new reader behind door I's name, holding what the old one held.

@@ -1,5 +1,7 @@
 #include "support/Ser2netServer.h"
 
+#include "support/TestSupport.h"
+
 #include <QFile>
 #include <QStandardPaths>
 #include <QThread>
@@ -9,24 +11,6 @@
 #include <unistd.h>
 
 #include <chrono>
-
-namespace {
-
-bool ListensOn(int Port)
-{
-    QFile Table(QStringLiteral("/proc/net/tcp"));
-    if (!Table.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray Local = QStringLiteral("0100007F:%1").arg(Port, 4, 16, QChar('0')).toUpper().toLatin1();
-    for (const QByteArray& Line : Table.readAll().split('\n')) {
-        const QList<QByteArray> Fields = Line.simplified().split(' ');
-        if (Fields.size() > 3 && Fields[1] == Local && Fields[3] == "0A")
-            return true;
-    }
-    return false;
-}
-
-} // namespace
 
 QString Ser2netServer::Program()
 {
@@ -76,7 +60,7 @@ Ser2netServer::Ser2netServer(const QString& Device, bool Rfc2217, int Baud, int 
     if (!FProcess.waitForStarted(5000))
         return;
     for (int Try = 0; Try < 500 && FProcess.state() == QProcess::Running; ++Try) {
-        if ((FListening = ListensOn(FPort)))
+        if ((FListening = ListensOnLoopback(FPort)))
             return;
         QThread::msleep(10);
     }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QThread>
 
 bool WaitUntil(const std::function<bool()>& Condition, std::chrono::milliseconds Timeout)
@@ -26,3 +27,17 @@ void Pump(std::chrono::milliseconds Duration)
 }
 
 QByteArray Hex(const char* Text) { return QByteArray::fromHex(QByteArray(Text).replace(' ', "")); }
+
+bool ListensOnLoopback(int Port)
+{
+    QFile Table(QStringLiteral("/proc/net/tcp"));
+    if (!Table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray Local = QStringLiteral("0100007F:%1").arg(Port, 4, 16, QChar('0')).toUpper().toLatin1();
+    for (const QByteArray& Line : Table.readAll().split('\n')) {
+        const QList<QByteArray> Fields = Line.simplified().split(' ');
+        if (Fields.size() > 3 && Fields[1] == Local && Fields[3] == "0A")
+            return true;
+    }
+    return false;
+}

@@ -13,5 +13,8 @@ bool WaitUntil(const std::function<bool()>& Condition,
 // Runs the event loop for a while, for checks that something does NOT happen.
 void Pump(std::chrono::milliseconds Duration);
 
+// Whether a server listens on 127.0.0.1:Port now.
+bool ListensOnLoopback(int Port);
+
 // Bytes from a hex text such as "42 04 02 FF".
 QByteArray Hex(const char* Text);

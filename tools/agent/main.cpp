@@ -3,6 +3,7 @@
 #include "agent/Agent.h"
 #include "agent/AgentConfig.h"
 #include "agent/AgentLog.h"
+#include "agent/MqttBridge.h"
 #include "common/SignalWatch.h"
 #include "common/Errors.h"
 #include "discovery/AgentDoors.h"
@@ -10,6 +11,8 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -20,14 +23,16 @@ const char Usage[] =
     "Holds the card readers named in its configuration all the time: takes each again\n"
     "after an unplug or a network drop, records every swipe in the access log, offers\n"
     "each door to Dorvik Manager and dorvik-cli as a local socket, and writes a door's\n"
-    "site card file to its reader whenever the file changes.\n"
+    "site card file to its reader whenever the file changes. With an [mqtt] section it\n"
+    "also publishes every door on an MQTT broker, with Home Assistant discovery.\n"
     "\n"
     "  --config FILE  the configuration (default /etc/dorvik/agent.conf)\n"
     "  --check        check the configuration and exit\n"
     "  -h, --help     show this help\n"
     "  -v, --version  show the version\n"
     "\n"
-    "Signals: SIGHUP reloads the configuration, SIGTERM ends every transfer and stops.\n";
+    "Signals: SIGHUP reloads the configuration, SIGTERM ends every transfer, says every\n"
+    "door offline on the broker and stops.\n";
 
 int Fail(const QString& Text, int Status)
 {
@@ -35,18 +40,43 @@ int Fail(const QString& Text, int Status)
     return Status;
 }
 
+std::optional<TMqttSettings> MqttSettingsOf(const TAgentConfig& Config)
+{
+    if (!Config.Mqtt)
+        return std::nullopt;
+    return ParseMqttSettings(*Config.Mqtt); // checked when the file was read
+}
+
 int Serve(QCoreApplication& App, const QString& ConfigFile)
 {
     TSignalWatch Signals;
     TAgent Agent(ConfigFile, AgentRuntimeDirectory());
     Agent.Start();
+    // The bus is made once there is an [mqtt] section, and goes only with the agent.
+    std::unique_ptr<TMqttBridge> Bus;
+    auto FollowMqtt = [&] {
+        const std::optional<TMqttSettings> Settings = MqttSettingsOf(Agent.Config());
+        if (Bus)
+            Bus->Apply(Settings);
+        else if (Settings)
+            Bus = std::make_unique<TMqttBridge>(Agent, *Settings);
+    };
+    FollowMqtt();
     bool Stopping = false;
-    Signals.OnReload = [&] { Agent.Reload(); };
+    Signals.OnReload = [&] {
+        Agent.Reload();
+        FollowMqtt();
+    };
     Signals.OnStop = [&] {
         if (std::exchange(Stopping, true))
             return;
         AgentLog(TPriority::Notice, QStringLiteral("stopping"));
-        Agent.Stop([&] { App.quit(); });
+        // The doors end their transfers first; then the bus says every door offline.
+        Agent.Stop([&] {
+            if (!Bus)
+                return App.quit();
+            Bus->Stop([&] { App.quit(); });
+        });
     };
     AgentLog(TPriority::Notice, QStringLiteral("holding %1 doors").arg(Agent.Config().Doors.size()));
     return App.exec();

@@ -2,11 +2,10 @@
 
 #include "tools/cli/Csv.h"
 #include "tools/cli/TextTable.h"
+#include "cards/CardJson.h"
 #include "cards/NameText.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include <array>
 
@@ -45,18 +44,7 @@ QString CsvListing(const TRfidTags& Tags, uint32_t Master)
 
 QString JsonListing(const TRfidTags& Tags, uint32_t Master)
 {
-    QJsonArray Cards;
-    for (int I = 0; I < Tags.Count(); ++I) {
-        const TRfidTag& Tag = Tags.Items(I);
-        Cards.append(QJsonObject{
-            {QStringLiteral("id"), I + 1},
-            {QStringLiteral("cardNumber"), Tag.CardNumber()},
-            {QStringLiteral("value"), qint64(Tag.CardValue())},
-            {QStringLiteral("name"), NameToText(Tag.Name)},
-            {QStringLiteral("master"), uint32_t(I) == Master},
-        });
-    }
-    return QString::fromUtf8(QJsonDocument(Cards).toJson(QJsonDocument::Indented));
+    return QString::fromUtf8(QJsonDocument(CardsJson(Tags, Master)).toJson(QJsonDocument::Indented));
 }
 
 } // namespace

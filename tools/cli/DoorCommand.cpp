@@ -3,9 +3,9 @@
 #include "tools/cli/Console.h"
 #include "tools/cli/ReaderSession.h"
 
+#include "reader/DoorModeName.h"
 #include "reader/Protocol.h"
 
-#include <array>
 #include <optional>
 
 namespace {
@@ -20,23 +20,11 @@ const char DoorHelp[] =
     "  --delay SECONDS    unlock time of the timed mode, %1 to %2\n"
     "  --timeout SECONDS  give up when the reader is silent this long (default 5)\n";
 
-// In the order of the door mode's ordinals.
-const std::array<QString, 3> ModeNames = {QStringLiteral("lock-unlock"), QStringLiteral("momentary"),
-                                          QStringLiteral("timed")};
-
 TDoorMode ModeNamed(const QString& Name)
 {
-    for (size_t I = 0; I < ModeNames.size(); ++I) {
-        if (ModeNames[I] == Name)
-            return TDoorMode(I);
-    }
+    if (const std::optional<TDoorMode> Mode = DoorModeNamed(Name))
+        return *Mode;
     throw EUsage(Format("unknown door mode '%s': use lock-unlock, momentary or timed", Name.toUtf8().constData()));
-}
-
-QString ModeName(TDoorMode Mode)
-{
-    // The reader's byte is taken as it comes, so it may be none of the three.
-    return size_t(Mode) < ModeNames.size() ? ModeNames[Mode] : QStringLiteral("unknown (%1)").arg(int(Mode));
 }
 
 uint8_t DelayFrom(const QString& Text)
@@ -50,7 +38,7 @@ uint8_t DelayFrom(const QString& Text)
 
 void PrintSettings(const TDorvik& Reader)
 {
-    Print(QStringLiteral("Mode: %1\nDelay: %2\n").arg(ModeName(Reader.DoorMode())).arg(Reader.DoorDelay()));
+    Print(QStringLiteral("Mode: %1\nDelay: %2\n").arg(DoorModeName(Reader.DoorMode())).arg(Reader.DoorDelay()));
 }
 
 } // namespace

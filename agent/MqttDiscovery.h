@@ -1,0 +1,32 @@
+#pragma once
+
+#include "agent/AgentConfig.h"
+#include "agent/MqttSettings.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// Home Assistant's MQTT discovery: one retained config per entity under
+// DISCOVERY_PREFIX/<component>/<node id>/<object id>/config. Every door is a device of its own,
+// reached through the agent's device; every entity is available while PREFIX/agent/status says
+// online.
+
+struct TRetainedMessage
+{
+    QString Topic;
+    QByteArray Payload; // empty: the config is removed
+};
+
+// "dorvik_<host name>" with anything but letters, digits, '_' and '-' as '_': the node id and the
+// agent device's identifier.
+QString MqttNodeId();
+
+// The agent's own device: its connection to the broker.
+std::vector<TRetainedMessage> AgentDiscovery(const TMqttSettings& Settings);
+// The door's event, last-card sensor and reader connectivity; its mode select and delay number
+// when commands are on, removed when they are off.
+std::vector<TRetainedMessage> DoorDiscovery(const TMqttSettings& Settings, const TDoorConfig& Door);
+// Every config of the door, emptied: the door is gone.
+std::vector<TRetainedMessage> DoorDiscoveryRemoval(const TMqttSettings& Settings, const QString& DoorId);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "cards/RfidTags.h"
+
+#include <QByteArray>
+#include <QJsonValue>
+#include <QString>
+
+#include <cstdint>
+
+class TDorvik;
+struct TSwipeRecord;
+
+// What the agent publishes, as compact JSON.
+
+// SwipeJson: id, time, door, cardNumber, value, bytes, name, known.
+QByteArray SwipePayload(const TSwipeRecord& Swipe);
+// {"mode": "lock-unlock|momentary|timed", "delay": N}
+QByteArray DoorSettingsPayload(const TDorvik& Reader);
+// {"count": N, "master": "card number", "sha256": "..."}: the hash is over the five bytes of
+// every card in list order, then one byte, the master index; lower-case hex. A list changed on
+// the reader shows as another hash without sending the list itself.
+QByteArray CardsSummaryPayload(const TRfidTags& Tags, uint32_t Master);
+// {"id": request id, "cards": [as dorvik-cli show --format json], "master": id of the master}
+QByteArray CardListPayload(const QJsonValue& RequestId, const TRfidTags& Tags, uint32_t Master);
+// {"id": request id, "ok": bool, "message": "..."}
+QByteArray ResultPayload(const QJsonValue& RequestId, bool Ok, const QString& Message);
