@@ -155,6 +155,8 @@ void TDoor::Lost()
     const TStep Was = FStep;
     FStep = Was == TStep::Stopped ? TStep::Stopped : TStep::Offline;
     FDoorSettingsWait.stop();
+    // The program that drove the door loses its line with the reader's; the next connect is ours.
+    FReader.SetRelaying(false);
     if (FSocket)
         FSocket->DropClient();
     if ((Was == TStep::Writing || Was == TStep::Verifying) && !FWriteDone)

@@ -152,42 +152,37 @@ QString TAccessLog::Error() const
 
 std::vector<TSwipeRecord> TAccessLog::Query(const TLogQuery& Q) const
 {
-    std::vector<TSwipeRecord> Swipes;
-    if (!Database().isOpen())
-        return Swipes;
-    try {
-        QSqlQuery Rows = SelectSwipes(Database(), Q);
-        while (Rows.next())
-            Swipes.push_back(SwipeAt(Rows));
-        if (Rows.lastError().isValid())
-            throw ESql(Rows.lastError());
-    } catch (const ESql& E) {
-        Fail(E.Error());
-        Swipes.clear();
-    }
-    return Swipes;
+    return Swipes([&] { return SelectSwipes(Database(), Q); });
 }
 
 std::vector<TSwipeRecord> TAccessLog::Unpublished(int Limit, qint64 AfterId) const
 {
-    std::vector<TSwipeRecord> Swipes;
+    return Swipes([&] {
+        return Exec(Database(),
+                    QStringLiteral("SELECT s.Id, s.Time, s.Door, s.Bytes, s.CardNumber, n.Name, s.Known "
+                                   "FROM Swipes s INDEXED BY SwipesUnpublished JOIN Names n ON n.Id = s.NameId "
+                                   "WHERE s.Published = 0 AND s.Id > ? ORDER BY s.Id LIMIT ?"),
+                    {AfterId, Limit});
+    });
+}
+
+// Every row of a query; none, with Error() set, when the file cannot be read.
+std::vector<TSwipeRecord> TAccessLog::Swipes(const std::function<QSqlQuery()>& Select) const
+{
+    std::vector<TSwipeRecord> Result;
     if (!Database().isOpen())
-        return Swipes;
+        return Result;
     try {
-        QSqlQuery Rows = Exec(Database(),
-                              QStringLiteral("SELECT s.Id, s.Time, s.Door, s.Bytes, s.CardNumber, n.Name, s.Known "
-                                             "FROM Swipes s INDEXED BY SwipesUnpublished JOIN Names n ON n.Id = s.NameId "
-                                             "WHERE s.Published = 0 AND s.Id > ? ORDER BY s.Id LIMIT ?"),
-                              {AfterId, Limit});
+        QSqlQuery Rows = Select();
         while (Rows.next())
-            Swipes.push_back(SwipeAt(Rows));
+            Result.push_back(SwipeAt(Rows));
         if (Rows.lastError().isValid())
             throw ESql(Rows.lastError());
     } catch (const ESql& E) {
         Fail(E.Error());
-        Swipes.clear();
+        Result.clear();
     }
-    return Swipes;
+    return Result;
 }
 
 bool TAccessLog::MarkPublished(const std::vector<qint64>& Ids)

@@ -5,9 +5,11 @@
 
 #include <QDateTime>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 // The history of swipes: one SQLite file (WAL, synchronous=FULL: a swipe reported as logged
@@ -63,6 +65,7 @@ private:
     void Fail(const QSqlError& Error) const;
     void WriteFailed(const QSqlError& Error);
     void Keep(const TSwipeRecord& Swipe);
+    std::vector<TSwipeRecord> Swipes(const std::function<QSqlQuery()>& Select) const;
 
     QString FPath;
     QString FConnection;

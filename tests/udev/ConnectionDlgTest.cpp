@@ -1,12 +1,15 @@
 #include "MockUsb.h"
 
 #include "support/TestSupport.h"
+#include "discovery/AgentDoors.h"
 #include "ui/ConnectionDlg.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -146,3 +149,25 @@ TEST_F(ConnectionDlgTest, CancelAndTheCloseBoxGiveCancelEscapeNothing)
 }
 
 } // namespace
+
+// An agent's door is offered by its name and connects through its socket; the closed list grows
+// to show the longest entry whole, within the dialog.
+TEST_F(ConnectionDlgTest, OffersTheAgentsDoorsByNameAndShowsLongEntriesWhole)
+{
+    QTemporaryDir Run;
+    qputenv("RUNTIME_DIRECTORY", Run.path().toLocal8Bit());
+    qputenv("DORVIK_EXTRA_PORTS", "rfc2217://front-door-controller.example.org:4001");
+    const QString Socket = Run.filePath("front-door.sock");
+    QFile(Socket).open(QIODevice::WriteOnly);
+    WriteAgentDoors(Run.path(), {{"front-door", "Front door", "/dev/ttyUSB0", Socket}});
+    Mock->Plug("1-1", "ttyUSB0");
+    TConnectionDialog Dialog;
+    qunsetenv("RUNTIME_DIRECTORY");
+    qunsetenv("DORVIK_EXTRA_PORTS");
+    EXPECT_EQ(Entries(Dialog), QStringList({"ttyUSB0", "rfc2217://front-door-controller.example.org:4001", "Front door (agent)"}));
+    PortList(Dialog)->setCurrentIndex(2);
+    EXPECT_EQ(Dialog.Port(), "unix:" + Socket);
+    const QComboBox* List = PortList(Dialog);
+    EXPECT_GT(List->width(), List->fontMetrics().horizontalAdvance(Entries(Dialog)[1]));
+    EXPECT_LE(List->geometry().right(), Dialog.width());
+}
