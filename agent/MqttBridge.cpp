@@ -47,7 +47,8 @@ TMqttBridge::TMqttBridge(TAgent& Agent, const TMqttSettings& Settings, QObject* 
     });
     for (TDoor* Door : Agent.Doors())
         Follow(*Door);
-    Start();
+    // From the event loop, so that what the first attempt says reaches an OnSay set after this.
+    QMetaObject::invokeMethod(this, [this] { Start(); }, Qt::QueuedConnection);
 }
 
 TMqttBridge::~TMqttBridge()
