@@ -99,7 +99,7 @@ TLoadedCardDatabase CardsFromCsv(const QString& Text)
         }
         TRfidTag& Tag = Result.Tags.Add();
         Tag.Bytes = {0, uint8_t(*Value >> 24), uint8_t(*Value >> 16), uint8_t(*Value >> 8), uint8_t(*Value)};
-        Tag.Name = TextToName(Row.Fields[1]);
+        Tag.Name = TextToName(CsvUnguard(Row.Fields[1]));
     }
     return Result;
 }
