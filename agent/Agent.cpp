@@ -22,6 +22,14 @@ TAgent::~TAgent()
 {
     FDoors.clear();
     RemoveAgentDoors(FRuntimeDirectory);
+    if (!FLog)
+        return;
+    const TLogClosing Closing = FLog->Close();
+    if (Closing.SetAside > 0)
+        AgentLog(TPriority::Warning, QStringLiteral("%1 swipes the access log could not take wait in %2 for the next start")
+                                         .arg(Closing.SetAside).arg(PendingFilePath(FLog->Path())));
+    if (Closing.Lost > 0)
+        AgentLog(TPriority::Error, QStringLiteral("%1 swipes the access log could not take are lost: %2").arg(Closing.Lost).arg(Closing.Problem));
 }
 
 QString TAgent::LogPath() const
@@ -43,9 +51,9 @@ void TAgent::Start()
     if (!QDir().mkpath(FRuntimeDirectory))
         throw Exception(QStringLiteral("Cannot make the folder %1").arg(FRuntimeDirectory).toStdString());
     FConfig.LogPath = Config.LogPath;
-    FLog = std::make_unique<TAccessLog>(LogPath());
-    if (!FLog->Error().isEmpty())
-        AgentLog(TPriority::Error, FLog->Error());
+    // Written on a thread of its own: a locked or slow log never holds up the doors or the bus.
+    FLog = std::make_unique<TAccessLog>(LogPath(), TAccessLog::TUse::Record, TLogSharing::Group);
+    FollowLog();
     // Rows older than [log] keep-days go once a day, and at start.
     connect(&FPruneTimer, &QTimer::timeout, this, [this] { Prune(); });
     FPruneTimer.start(24 * 3600 * 1000);
@@ -112,29 +120,46 @@ void TAgent::Apply(const TAgentConfig& Config)
 
 void TAgent::Prune()
 {
-    if (FConfig.KeepDays <= 0 || !FLog)
-        return;
-    const int Removed = FLog->Prune(QDateTime::currentDateTimeUtc().addDays(-FConfig.KeepDays));
-    if (Removed > 0)
-        AgentLog(TPriority::Info, QStringLiteral("removed %1 swipes older than %2 days from the log").arg(Removed).arg(FConfig.KeepDays));
+    if (FConfig.KeepDays > 0 && FLog)
+        FLog->Prune(QDateTime::currentDateTimeUtc().addDays(-FConfig.KeepDays));
 }
 
-// Logged first, whatever is done with the swipe afterwards.
-void TAgent::Record(TDoor& Door, const TRfidTag& Card, bool Known, const QString& Name)
+// A swipe is in the log before anything else is done with it; one the log cannot take yet goes
+// on at once, without its row's id.
+void TAgent::FollowLog()
 {
-    TSwipeRecord Swipe = MakeSwipeRecord(Card, Door.Config().Name, nullptr);
-    Swipe.Known = Known;
-    Swipe.Name = Name;
-    FLog->Record(Swipe);
-    if (FLog->Error() != FLogProblem) {
+    const auto Tell = [this](const std::vector<TSwipeRecord>& Swipes) {
+        for (const TSwipeRecord& Swipe : Swipes)
+            if (OnSwipe)
+                OnSwipe(Swipe);
+    };
+    connect(FLog.get(), &TAccessLog::Committed, this, Tell);
+    connect(FLog.get(), &TAccessLog::Held, this, Tell);
+    connect(FLog.get(), &TAccessLog::Changed, this, [this] {
+        if (FLog->Error() == FLogProblem)
+            return;
         FLogProblem = FLog->Error();
         AgentLog(FLogProblem.isEmpty() ? TPriority::Notice : TPriority::Error,
                  FLogProblem.isEmpty() ? QStringLiteral("the access log takes swipes again") : FLogProblem);
-    }
+    });
+    connect(FLog.get(), &TAccessLog::Imported, this, [this](int Count) {
+        AgentLog(TPriority::Notice, QStringLiteral("wrote %1 swipes kept at an earlier stop to the log").arg(Count));
+    });
+    connect(FLog.get(), &TAccessLog::Pruned, this, [this](int Removed) {
+        if (Removed > 0)
+            AgentLog(TPriority::Info, QStringLiteral("removed %1 swipes older than %2 days from the log").arg(Removed).arg(FConfig.KeepDays));
+    });
+}
+
+void TAgent::Record(TDoor& Door, const TRfidTag& Card, bool Known, const QString& Name)
+{
+    TSwipeRecord Swipe = MakeSwipeRecord(Card, Door.Config().Name, nullptr);
+    Swipe.DoorId = Door.Config().Id;
+    Swipe.Known = Known;
+    Swipe.Name = Name;
+    FLog->Record(Swipe);
     AgentLog(TPriority::Info, QStringLiteral("%1: %2 card %3%4").arg(Door.Config().Id, Known ? QStringLiteral("known") : QStringLiteral("unknown"),
                                                                   Swipe.CardNumber, Name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(Name)));
-    if (OnSwipe)
-        OnSwipe(Door, Swipe);
 }
 
 void TAgent::PublishDoors()

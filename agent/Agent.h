@@ -41,8 +41,9 @@ public:
     TAccessLog* Log() const { return FLog.get(); }
     std::vector<TDoor*> Doors() const;
 
-    // A swipe, after it is in the log (or kept in memory while the log cannot take it).
-    std::function<void(TDoor& Door, const TSwipeRecord& Swipe)> OnSwipe;
+    // A swipe once it is in the log, with its row's id; or, with Id 0, one the log cannot take
+    // yet (it comes again with its id once written). Swipe.DoorId names the door.
+    std::function<void(const TSwipeRecord& Swipe)> OnSwipe;
     // Called for every door made, so the owner can follow it (the log, the message bus).
     std::function<void(TDoor& Door)> OnDoorAdded;
     std::function<void(const QString& Id)> OnDoorRemoved;
@@ -52,6 +53,7 @@ private:
     void PublishDoors();
     void Record(TDoor& Door, const TRfidTag& Card, bool Known, const QString& Name);
     void Prune();
+    void FollowLog();
 
     QString FConfigFile;
     QString FRuntimeDirectory;

@@ -29,9 +29,9 @@ TMqttBridge::TMqttBridge(TAgent& Agent, const TMqttSettings& Settings, QObject* 
     FClient->OnPublished = [this](int Mid) { FOutbox->Acknowledged(Mid); };
     FClient->OnMessage = [this](const QString& Topic, const QByteArray& Payload) { Message(Topic, Payload); };
 
-    FAgentSwipe = std::exchange(Agent.OnSwipe, [this](TDoor& Door, const TSwipeRecord& Swipe) {
+    FAgentSwipe = std::exchange(Agent.OnSwipe, [this](const TSwipeRecord& Swipe) {
         if (FAgentSwipe)
-            FAgentSwipe(Door, Swipe);
+            FAgentSwipe(Swipe);
         if (FRunning)
             FOutbox->Swiped(Swipe);
     });
@@ -77,6 +77,9 @@ QString TMqttBridge::Topic(const QString& DoorId, const QString& Leaf) const
 
 QString TMqttBridge::SwipeTopic(const TSwipeRecord& Swipe) const
 {
+    // Rows of older programs name their door only by name.
+    if (!Swipe.DoorId.isEmpty())
+        return Topic(Swipe.DoorId, QStringLiteral("swipe"));
     const auto Id = FDoorIdsByName.find(Swipe.Door);
     return Id == FDoorIdsByName.end() ? QString() : Topic(Id->second, QStringLiteral("swipe"));
 }

@@ -69,7 +69,7 @@ private:
     std::unique_ptr<TMqttClient> FClient;
     std::unique_ptr<TSwipeOutbox> FOutbox;
     // The agent's own handlers, called first and put back when the bridge goes.
-    std::function<void(TDoor&, const TSwipeRecord&)> FAgentSwipe;
+    std::function<void(const TSwipeRecord&)> FAgentSwipe;
     std::function<void(TDoor&)> FAgentDoorAdded;
     std::function<void(const QString&)> FAgentDoorRemoved;
 };

@@ -19,6 +19,11 @@ TSwipeOutbox::TSwipeOutbox(TAccessLog& Log, TMqttClient& Client, std::function<Q
 {
     FMark.setSingleShot(true);
     connect(&FMark, &QTimer::timeout, this, [this] { MarkNow(); });
+    // Swipes kept at an earlier stop are new rows of the log, sent in their turn.
+    connect(&Log, &TAccessLog::Imported, this, [this] {
+        FCaughtUp = false;
+        Fill();
+    });
 }
 
 TSwipeOutbox::~TSwipeOutbox() { MarkNow(); }
@@ -114,8 +119,7 @@ void TSwipeOutbox::MarkNow()
     FMark.stop();
     if (FAcknowledged.empty())
         return;
-    if (FLog.MarkPublished(FAcknowledged))
-        FAcknowledged.clear();
-    else if (OnSay)
-        OnSay(4, QStringLiteral("cannot mark published swipes in the log: %1").arg(FLog.Error()));
+    // The log's writer keeps them until the file takes them.
+    FLog.MarkPublished(FAcknowledged);
+    FAcknowledged.clear();
 }

@@ -47,7 +47,7 @@ QString CardName(int Card)
 
 void Fill(const QString& Path)
 {
-    TAccessLog Log(Path);
+    TAccessLog Log(Path, TAccessLog::TUse::Read);
     const QDateTime Start = QDateTime::currentDateTimeUtc().addSecs(-Rows * 30LL);
     try {
         Exec(Log.Database(), QStringLiteral("PRAGMA cache_size = -400000"));

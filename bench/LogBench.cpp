@@ -75,7 +75,7 @@ void MeasureCommits(TAccessLog& Log, const std::string& Where)
     for (int I = 0; I < Commits; ++I) {
         TSwipeRecord Record = Swipe(I, QDateTime::currentDateTimeUtc());
         const auto Start = Clock::now();
-        if (!Log.Record(Record))
+        if (!Log.Commit(Record))
             Fail(Log.Error().toStdString());
         Times.push_back(MsSince(Start));
     }
@@ -158,10 +158,11 @@ int main(int argc, char** argv)
         MeasureCommits(Empty, "new log");
     }
     const QString Path = Dir.filePath(QStringLiteral("million.db"));
-    TAccessLog Log(Path);
-    Fill(Log);
+    TAccessLog Reader(Path, TAccessLog::TUse::Read);
+    Fill(Reader);
     PrintFigure("file size per 1M rows", Fixed(double(QFileInfo(Path).size()) / (1024 * 1024), 0, "MiB"));
-    MeasureQueries(Log);
+    MeasureQueries(Reader);
+    TAccessLog Log(Path);
     MeasureCommits(Log, "1M rows");
     return 0;
 }

@@ -159,12 +159,12 @@ int main(int argc, char** argv)
     Broker.Stop();
     WaitUntil([] { return false; }, 1500ms);
     {
-        TAccessLog Log(Dir.filePath("access.db"));
+        TAccessLog Log(Dir.filePath("access.db"), TAccessLog::TUse::Read);
         const QSqlDatabase Db = Log.Database();
         TTransaction Batch(Db);
         TSwipeWriter Writer(Db);
         for (int I = 0; I < QueuedSwipes; ++I) {
-            TSwipeRecord Swipe{0, QDateTime::currentDateTimeUtc(), QStringLiteral("Door %1").arg(I % Doors), Card(3000000 + uint32_t(I)), QString(), QString(), false};
+            TSwipeRecord Swipe{0, QDateTime::currentDateTimeUtc(), QStringLiteral("Door %1").arg(I % Doors), Card(3000000 + uint32_t(I)), QString(), QString(), false, QString()};
             Writer.Write(Swipe);
         }
         Batch.Commit();

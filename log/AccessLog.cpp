@@ -1,34 +1,58 @@
 #include "log/AccessLog.h"
 
+#include "log/LogConnection.h"
 #include "log/LogFault.h"
+#include "log/PendingSwipes.h"
 #include "log/Schema.h"
 #include "log/SqlCall.h"
-#include "log/SwipeWriter.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QMutexLocker>
 #include <QUuid>
 
 namespace {
 
-// Long enough for another program's write to end, short enough not to freeze a window.
-constexpr int BusyTimeoutMs = 5000;
+// Reading never waits long for the lock a writer holds (WAL readers seldom need one at all).
+constexpr int ReadBusyTimeoutMs = 250;
 
 } // namespace
 
-TAccessLog::TAccessLog(const QString& Path)
-    : FPath(Path), FConnection(QStringLiteral("dorvik-log-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
+TAccessLog::TAccessLog(const QString& Path, TUse Use, TLogSharing Sharing, QObject* Owner)
+    : QObject(Owner), FPath(Path), FUse(Use), FSharing(Sharing),
+      FConnection(QStringLiteral("dorvik-log-") + QUuid::createUuid().toString(QUuid::WithoutBraces)),
+      FState(std::make_shared<TLogWriterState>())
 {
     QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
-    Open();
+    if (Use == TUse::Read)
+        OpenReader();
+    else
+        StartWriter();
+}
+
+void TAccessLog::StartWriter()
+{
+    if (FWriter || FClosed)
+        return;
+    FWriter = new TLogWriter(FPath, FSharing, FPath == DefaultPath(), PendingLimit, FState);
+    FWriter->moveToThread(&FThread);
+    connect(FWriter, &TLogWriter::Committed, this, &TAccessLog::Committed);
+    connect(FWriter, &TLogWriter::Held, this, &TAccessLog::Held);
+    connect(FWriter, &TLogWriter::Imported, this, &TAccessLog::Imported);
+    connect(FWriter, &TLogWriter::Pruned, this, &TAccessLog::Pruned);
+    connect(FWriter, &TLogWriter::Changed, this, &TAccessLog::Changed);
+    FThread.setObjectName(QStringLiteral("access log"));
+    FThread.start();
+    QMetaObject::invokeMethod(FWriter, &TLogWriter::Start, Qt::QueuedConnection);
 }
 
 TAccessLog::~TAccessLog()
 {
-    Flush();
+    Close();
     // Every handle on the connection must be gone before it is removed.
     {
-        QSqlDatabase Db = Database();
+        QSqlDatabase Db = QSqlDatabase::database(FConnection, false);
         Db.close();
     }
     QSqlDatabase::removeDatabase(FConnection);
@@ -42,112 +66,118 @@ QString TAccessLog::DefaultPath()
     return State + QStringLiteral("/dorvik/access.db");
 }
 
-QSqlDatabase TAccessLog::Database() const { return QSqlDatabase::database(FConnection, false); }
+// ---- writing
 
-bool TAccessLog::Open()
+void TAccessLog::Record(const TSwipeRecord& Swipe)
 {
-    QSqlDatabase Db = Database();
-    Db.close();
-    FReadyToWrite = false;
-    if (!Db.isValid()) {
-        FProblem = QStringLiteral("The access log %1 cannot be opened: Qt's SQLite driver is missing "
-                                  "(install libqt6sql6-sqlite)").arg(FPath);
-        return false;
-    }
-    if (!QDir().mkpath(QFileInfo(FPath).absolutePath())) {
-        FProblem = QStringLiteral("The folder of the access log %1 cannot be created").arg(FPath);
-        return false;
-    }
-    Db.setDatabaseName(FPath);
-    Db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
-    try {
-        if (!Db.open())
-            throw ESql(Db.lastError());
-        Exec(Db, QStringLiteral("PRAGMA journal_mode = WAL"));
-        Exec(Db, QStringLiteral("PRAGMA synchronous = FULL"));
-        if (!MigrateSchema(Db)) {
-            FProblem = QStringLiteral("The access log %1 was written by a newer Dorvik Manager (version %2 of the log)")
-                           .arg(FPath).arg(FileSchemaVersion(Db));
-            Db.close();
-            return false;
-        }
-    } catch (const ESql& E) {
-        Fail(E.Error());
-        Db.close();
-        return false;
-    }
-    FReadyToWrite = true;
-    if (FPending.empty())
-        FProblem.clear();
-    return true;
+    StartWriter();
+    if (!FWriter)
+        return;
+    ++FTaken;
+    QMetaObject::invokeMethod(FWriter, [Writer = FWriter, Swipe] { Writer->Take(Swipe); }, Qt::QueuedConnection);
 }
 
-void TAccessLog::Fail(const QSqlError& Error) const
+void TAccessLog::MarkPublished(const std::vector<qint64>& Ids)
 {
-    FProblem = LogFaultText(FPath, Error);
+    StartWriter();
+    if (FWriter && !Ids.empty())
+        QMetaObject::invokeMethod(FWriter, [Writer = FWriter, Ids] { Writer->Mark(Ids); }, Qt::QueuedConnection);
 }
 
-void TAccessLog::WriteFailed(const QSqlError& Error)
+void TAccessLog::Prune(const QDateTime& Before)
 {
-    // Opened again at once so that reading goes on, and once more before the next write, when
-    // the file may have become writable.
-    if (LogFaultNeedsReopen(Error)) {
-        Open();
-        FReadyToWrite = false;
-    }
-    Fail(Error);
+    StartWriter();
+    if (!FWriter)
+        return emit Pruned(-1);
+    QMetaObject::invokeMethod(FWriter, [Writer = FWriter, Before] { Writer->Prune(Before); }, Qt::QueuedConnection);
 }
 
-void TAccessLog::Keep(const TSwipeRecord& Swipe)
+bool TAccessLog::Commit(TSwipeRecord& Swipe)
 {
-    if (FPending.size() >= size_t(PendingLimit)) {
-        FPending.pop_front();
-        ++FDropped;
-    }
-    FPending.push_back(Swipe);
-}
-
-bool TAccessLog::Record(TSwipeRecord& Swipe)
-{
-    Keep(Swipe);
-    if (!Flush())
+    StartWriter();
+    if (!FWriter)
         return false;
-    Swipe.Id = FLastId;
-    return true;
+    ++FTaken;
+    bool Done = false;
+    QMetaObject::invokeMethod(FWriter, [&] { Done = FWriter->TakeNow(Swipe); }, Qt::BlockingQueuedConnection);
+    return Done;
 }
 
-bool TAccessLog::Flush()
+TLogClosing TAccessLog::Close()
 {
-    if (FPending.empty())
-        return true;
-    if (!FReadyToWrite && !Open())
-        return false;
-    try {
-        const QSqlDatabase Db = Database();
-        TTransaction Batch(Db);
-        TSwipeWriter Writer(Db);
-        for (TSwipeRecord& Swipe : FPending)
-            Writer.Write(Swipe);
-        Batch.Commit();
-    } catch (const ESql& E) {
-        WriteFailed(E.Error());
-        return false;
-    }
-    FLastId = FPending.back().Id;
-    FPending.clear();
-    FDropped = 0;
-    FProblem.clear();
-    return true;
+    TLogClosing Closing;
+    FClosed = true;
+    if (!FWriter)
+        return Closing;
+    QMetaObject::invokeMethod(FWriter, [&] { Closing = FWriter->Finish(); }, Qt::BlockingQueuedConnection);
+    FThread.quit();
+    FThread.wait();
+    delete std::exchange(FWriter, nullptr);
+    return Closing;
+}
+
+int TAccessLog::Pending() const
+{
+    const QMutexLocker Locked(&FState->Lock);
+    return int(FTaken - FState->Settled);
 }
 
 QString TAccessLog::Error() const
 {
-    if (FPending.empty() || FProblem.isEmpty())
-        return FProblem;
-    QString Text = FProblem + QStringLiteral(": swipes are kept in memory until it can be written");
-    if (FDropped > 0)
-        Text += QStringLiteral(" (the %1 oldest were dropped for room)").arg(FDropped);
-    return Text;
+    QString Problem;
+    int Dropped = 0;
+    {
+        const QMutexLocker Locked(&FState->Lock);
+        Problem = FState->Problem;
+        Dropped = FState->Unsaved;
+    }
+    if (Problem.isEmpty()) {
+        OpenReader(); // what kept it from being read may have been mended since
+        return FReadProblem;
+    }
+    if (Pending() == 0)
+        return Problem;
+    Problem += QStringLiteral(": swipes are kept in memory until it can be written");
+    if (Dropped > 0)
+        Problem += QStringLiteral(" (the %1 oldest were dropped for room)").arg(Dropped);
+    return Problem;
+}
+
+// ---- reading
+
+// A log that records is read once its writer has made the file ready; one that only reads
+// brings the file to this version itself, as the first program after an upgrade may be a reader.
+bool TAccessLog::OpenReader() const
+{
+    if (FReaderOpen)
+        return true;
+    QSqlDatabase Db = QSqlDatabase::database(FConnection, false);
+    if (FUse == TUse::Record) {
+        const QMutexLocker Locked(&FState->Lock);
+        if (!FState->Opened)
+            return false;
+    } else if (const QString Why = PrepareLogFile(FPath, TLogSharing::Private, false); !Why.isEmpty()) {
+        FReadProblem = Why;
+        return false;
+    }
+    FReadProblem = OpenLogConnection(Db, FPath, ReadBusyTimeoutMs);
+    FReaderOpen = FReadProblem.isEmpty();
+    return FReaderOpen;
+}
+
+QSqlDatabase TAccessLog::Database() const
+{
+    OpenReader();
+    return QSqlDatabase::database(FConnection, false);
+}
+
+void TAccessLog::Fail(const QSqlError& Error) const
+{
+    FReadProblem = LogFaultText(FPath, Error);
+    if (LogFaultNeedsReopen(Error)) {
+        QSqlDatabase::database(FConnection, false).close();
+        FReaderOpen = false;
+    }
 }
 
 std::vector<TSwipeRecord> TAccessLog::Query(const TLogQuery& Q) const
@@ -159,9 +189,8 @@ std::vector<TSwipeRecord> TAccessLog::Unpublished(int Limit, qint64 AfterId) con
 {
     return Swipes([&] {
         return Exec(Database(),
-                    QStringLiteral("SELECT s.Id, s.Time, s.Door, s.Bytes, s.CardNumber, n.Name, s.Known "
-                                   "FROM Swipes s INDEXED BY SwipesUnpublished JOIN Names n ON n.Id = s.NameId "
-                                   "WHERE s.Published = 0 AND s.Id > ? ORDER BY s.Id LIMIT ?"),
+                    SwipeColumns() + QStringLiteral(" FROM Swipes s INDEXED BY SwipesUnpublished JOIN Names n ON n.Id = s.NameId "
+                                                    "WHERE s.Published = 0 AND s.Id > ? ORDER BY s.Id LIMIT ?"),
                     {AfterId, Limit});
     });
 }
@@ -170,60 +199,76 @@ std::vector<TSwipeRecord> TAccessLog::Unpublished(int Limit, qint64 AfterId) con
 std::vector<TSwipeRecord> TAccessLog::Swipes(const std::function<QSqlQuery()>& Select) const
 {
     std::vector<TSwipeRecord> Result;
-    if (!Database().isOpen())
-        return Result;
+    const QString Problem = ForEachRow(Select, [&](const TSwipeRecord& Swipe) {
+        Result.push_back(Swipe);
+        return true;
+    });
+    if (!Problem.isEmpty())
+        Result.clear();
+    return Result;
+}
+
+QString TAccessLog::ForEach(const TLogStatement& Statement, const std::function<bool(const TSwipeRecord&)>& Take) const
+{
+    return ForEachRow([&] { return Exec(Database(), Statement.Sql, Statement.Values); }, Take);
+}
+
+QString TAccessLog::ForEachRow(const std::function<QSqlQuery()>& Select,
+                               const std::function<bool(const TSwipeRecord&)>& Take) const
+{
+    if (!OpenReader())
+        return FReadProblem;
     try {
         QSqlQuery Rows = Select();
-        while (Rows.next())
-            Result.push_back(SwipeAt(Rows));
+        while (Rows.next() && Take(SwipeAt(Rows))) {
+        }
         if (Rows.lastError().isValid())
             throw ESql(Rows.lastError());
     } catch (const ESql& E) {
         Fail(E.Error());
-        Result.clear();
+        return FReadProblem;
     }
-    return Result;
+    FReadProblem.clear();
+    return {};
 }
 
-bool TAccessLog::MarkPublished(const std::vector<qint64>& Ids)
+TLogStatus TAccessLog::Status() const
 {
-    if (Ids.empty())
-        return true;
-    if (!FReadyToWrite && !Open())
-        return false;
-    try {
-        const QSqlDatabase Db = Database();
-        TTransaction Marks(Db);
-        QSqlQuery Mark(Db);
-        if (!Mark.prepare(QStringLiteral("UPDATE Swipes SET Published = 1 WHERE Id = ?")))
-            throw ESql(Mark.lastError());
-        for (qint64 Id : Ids) {
-            Mark.addBindValue(Id);
-            Exec(Mark);
+    TLogStatus Status;
+    // Read without its lock: it is only ever appended to, and this only counts.
+    QFile Side(PendingFilePath(FPath));
+    if (Side.open(QIODevice::ReadOnly))
+        for (const TPendingSegment& Segment : PendingSegments(Side.readAll()))
+            Status.Waiting += int(Segment.Swipes.size());
+    Status.Dropped = Dropped();
+    if (OpenReader()) {
+        try {
+            const QSqlDatabase Db = Database();
+            Status.Version = FileSchemaVersion(Db);
+            QSqlQuery Rows = Exec(Db, QStringLiteral("SELECT count(*) FROM Swipes"));
+            Status.Rows = Rows.next() ? Rows.value(0).toLongLong() : 0;
+        } catch (const ESql& E) {
+            Fail(E.Error());
         }
-        Marks.Commit();
-        return true;
-    } catch (const ESql& E) {
-        WriteFailed(E.Error());
-        return false;
     }
+    Status.Problem = Error();
+    return Status;
 }
 
-int TAccessLog::Prune(const QDateTime& Before)
+qint64 TAccessLog::Dropped() const
 {
-    if (!FReadyToWrite && !Open())
-        return -1;
-    try {
-        const QSqlDatabase Db = Database();
-        TTransaction Removal(Db);
-        const int Removed = Exec(Db, QStringLiteral("DELETE FROM Swipes WHERE Time < ?"), {Before.toMSecsSinceEpoch()})
-                                .numRowsAffected();
-        // A pruned person's name goes with their last swipe.
-        Exec(Db, QStringLiteral("DELETE FROM Names WHERE NOT EXISTS (SELECT 1 FROM Swipes WHERE NameId = Names.Id)"));
-        Removal.Commit();
-        return Removed;
-    } catch (const ESql& E) {
-        WriteFailed(E.Error());
-        return -1;
+    qint64 Count = 0;
+    {
+        const QMutexLocker Locked(&FState->Lock);
+        Count = FState->Unsaved;
     }
+    if (!OpenReader())
+        return Count;
+    try {
+        QSqlQuery Saved = Exec(Database(), QStringLiteral("SELECT Value FROM Counters WHERE Name = 'dropped'"));
+        Count += Saved.next() ? Saved.value(0).toLongLong() : 0;
+    } catch (const ESql& E) {
+        Fail(E.Error());
+    }
+    return Count;
 }

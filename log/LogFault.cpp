@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -44,18 +45,28 @@ QString ReadOnlyText(const QString& Path)
     return QStringLiteral("The access log %1 is read-only").arg(Path);
 }
 
+// SQLite says only "disk I/O error" when a full disk refuses its -wal or -shm file.
+bool DiskFull(const QString& Path)
+{
+    struct statvfs Disk {};
+    return statvfs(QFile::encodeName(QFileInfo(Path).absolutePath()).constData(), &Disk) == 0 && Disk.f_bavail == 0;
+}
+
 } // namespace
 
 QString LogFaultText(const QString& Path, const QSqlError& Error)
 {
-    switch (PrimaryCode(Error)) {
+    const int Code = PrimaryCode(Error);
+    switch (Code == scIoError && DiskFull(Path) ? scFull : Code) {
     case scReadOnly: return ReadOnlyText(Path);
     case scFull: return QStringLiteral("The access log %1 is full (its disk or its size limit)").arg(Path);
     case scBusy:
     case scLocked: return QStringLiteral("The access log %1 is locked by another program").arg(Path);
     case scCorrupt:
     case scNotADatabase:
-        return QStringLiteral("The access log %1 is damaged or not an access log (move it away to start a new one)").arg(Path);
+        // A -wal left beside a new file would be played into it.
+        return QStringLiteral("The access log %1 is damaged or not an access log (move it away with %1-wal and %1-shm "
+                              "beside it, all three, to start a new one)").arg(Path);
     case scCantOpen: return CannotOpenText(Path);
     case scIoError: return QStringLiteral("The access log %1 cannot be read or written (input/output error)").arg(Path);
     }

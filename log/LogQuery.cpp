@@ -66,8 +66,7 @@ TLogStatement LogStatement(const TLogQuery& Query, const std::optional<TSwipeKey
         Where << QStringLiteral("(s.Time, s.Id) < (?, ?)");
         Values << After->TimeMs << After->Id;
     }
-    QString Sql = QStringLiteral("SELECT s.Id, s.Time, s.Door, s.Bytes, s.CardNumber, n.Name, s.Known "
-                                 "FROM Swipes s JOIN Names n ON n.Id = s.NameId");
+    QString Sql = SwipeColumns() + QStringLiteral(" FROM Swipes s JOIN Names n ON n.Id = s.NameId");
     if (!Where.isEmpty())
         Sql += QStringLiteral(" WHERE ") + Where.join(QStringLiteral(" AND "));
     Sql += QStringLiteral(" ORDER BY s.Time DESC, s.Id DESC");
@@ -84,6 +83,8 @@ QSqlQuery SelectSwipes(const QSqlDatabase& Db, const TLogQuery& Query, const std
     return Exec(Db, Statement.Sql, Statement.Values);
 }
 
+QString SwipeColumns() { return QStringLiteral("SELECT s.Id, s.Time, s.Door, s.Bytes, s.CardNumber, n.Name, s.Known, s.DoorId"); }
+
 TSwipeRecord SwipeAt(const QSqlQuery& Row)
 {
     TSwipeRecord Swipe;
@@ -95,5 +96,6 @@ TSwipeRecord SwipeAt(const QSqlQuery& Row)
     Swipe.CardNumber = Row.value(4).toString();
     Swipe.Name = Row.value(5).toString();
     Swipe.Known = Row.value(6).toBool();
+    Swipe.DoorId = Row.value(7).toString();
     return Swipe;
 }

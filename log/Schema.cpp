@@ -36,10 +36,26 @@ void AddPublished(const QSqlDatabase& Db)
     Exec(Db, QStringLiteral("CREATE INDEX SwipesUnpublished ON Swipes(Id) WHERE Published = 0"));
 }
 
+// What the log must remember beyond its rows: how many swipes were dropped for room while the file
+// could not take them (Counters), and which side files of swipes held at exit were taken in
+// (Imports), so a side file is never taken twice.
+void AddCounters(const QSqlDatabase& Db)
+{
+    Exec(Db, QStringLiteral("CREATE TABLE Counters(Name TEXT PRIMARY KEY, Value INTEGER NOT NULL) WITHOUT ROWID"));
+    Exec(Db, QStringLiteral("CREATE TABLE Imports(Token TEXT PRIMARY KEY) WITHOUT ROWID"));
+}
+
+// The agent's id of the door: a door's name may change, its id is what the message bus keys
+// its topics on. Older rows have none.
+void AddDoorId(const QSqlDatabase& Db)
+{
+    Exec(Db, QStringLiteral("ALTER TABLE Swipes ADD COLUMN DoorId TEXT NOT NULL DEFAULT ''"));
+}
+
 using TStep = void (*)(const QSqlDatabase&);
 
 // Step N takes a file from version N to N + 1. Only ever append: files of every version exist.
-constexpr TStep Steps[] = {CreateFirstTables, AddPublished};
+constexpr TStep Steps[] = {CreateFirstTables, AddPublished, AddCounters, AddDoorId};
 
 } // namespace
 
@@ -49,6 +65,14 @@ int FileSchemaVersion(const QSqlDatabase& Db)
 {
     QSqlQuery Query = Exec(Db, QStringLiteral("PRAGMA user_version"));
     return Query.next() ? Query.value(0).toInt() : 0;
+}
+
+bool ForeignDatabase(const QSqlDatabase& Db)
+{
+    if (FileSchemaVersion(Db) != 0)
+        return false;
+    QSqlQuery Tables = Exec(Db, QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    return Tables.next() && Tables.value(0).toInt() > 0;
 }
 
 bool MigrateSchema(const QSqlDatabase& Db)

@@ -11,6 +11,10 @@ int SchemaVersion();
 // The file's version.
 int FileSchemaVersion(const QSqlDatabase& Db);
 
+// Whether the file holds tables but none of the log's (another program's database): the steps
+// would add the log's tables to it.
+bool ForeignDatabase(const QSqlDatabase& Db);
+
 // Takes the file to SchemaVersion(), one step per version, each in a transaction of its own.
 // Returns false, changing nothing, for a file of a newer version. Raises ESql.
 bool MigrateSchema(const QSqlDatabase& Db);

@@ -13,11 +13,12 @@ struct TSwipeRecord
 {
     qint64 Id = 0; // given by the log when the row is written; 0 before
     QDateTime Time; // UTC, to the millisecond
-    QString Door;
+    QString Door;       // the door's name as it was then
     std::array<uint8_t, 5> Bytes{};
     QString CardNumber; // TRfidTag::CardNumber() of the bytes
     QString Name;       // as text; empty when the list did not hold the card
     bool Known = false; // whether the list held the card
+    QString DoorId;     // the agent's id of the door (its section); empty elsewhere
 };
 
 // A swipe of Card at Door now, named from List when it holds the card (List may be null).

@@ -23,7 +23,7 @@ TSwipeWriter::TSwipeWriter(const QSqlDatabase& Db)
     : FAddName(Prepared(Db, QStringLiteral("INSERT INTO Names(Name, Folded) VALUES(?, ?) "
                                            "ON CONFLICT(Name) DO UPDATE SET Name = excluded.Name RETURNING Id"))),
       FAddSwipe(Prepared(Db, QStringLiteral("INSERT INTO Swipes(Time, Door, Bytes, CardValue, CardNumber, NameId, "
-                                            "Known) VALUES(?, ?, ?, ?, ?, ?, ?)")))
+                                            "Known, DoorId) VALUES(?, ?, ?, ?, ?, ?, ?, ?)")))
 {
 }
 
@@ -36,6 +36,7 @@ void TSwipeWriter::Write(TSwipeRecord& Swipe)
     FAddSwipe.addBindValue(Text(Swipe.CardNumber));
     FAddSwipe.addBindValue(NameId(Swipe.Name));
     FAddSwipe.addBindValue(Swipe.Known ? 1 : 0);
+    FAddSwipe.addBindValue(Text(Swipe.DoorId));
     Exec(FAddSwipe);
     Swipe.Id = FAddSwipe.lastInsertId().toLongLong();
 }

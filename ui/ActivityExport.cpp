@@ -4,7 +4,6 @@
 #include "log/AccessLog.h"
 #include "log/SwipeCsv.h"
 #include "ui/CardFileDialog.h"
-#include "ui/SwipeRows.h"
 
 #include <QDir>
 #include <QSaveFile>
@@ -21,7 +20,7 @@ int ExportSwipes(const TAccessLog& Log, TLogQuery Query, const QString& FileName
     File.write(SwipeCsvHeader().toUtf8());
     Query.Limit = 0;
     int Count = 0;
-    const QString Error = ForEachSwipe(Log, LogStatement(Query), [&](const TSwipeRecord& Swipe) {
+    const QString Error = Log.ForEach(LogStatement(Query), [&](const TSwipeRecord& Swipe) {
         ++Count;
         return File.write(SwipeCsvLine(Swipe).toUtf8()) >= 0;
     });

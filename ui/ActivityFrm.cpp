@@ -17,6 +17,10 @@ namespace {
 
 // Long enough that a name typed at speed is searched once, short enough to feel immediate.
 constexpr int SearchDelayMs = 150;
+// Another program commits a swipe within milliseconds; a log it cannot write takes longer,
+// and then the row comes with the next swipe or Reload.
+constexpr int AwaitEveryMs = 100;
+constexpr int AwaitTries = 30;
 
 } // namespace
 
@@ -37,6 +41,14 @@ TActivityForm::TActivityForm(QWidget* Owner)
     connect(FSearchDelay, &QTimer::timeout, this, [this] { FModel->SetSearch(FUi->txtSearch->text()); });
 
     connect(FUi->btnExport, &QPushButton::clicked, this, &TActivityForm::ExportExecute);
+
+    FAwait = new QTimer(this);
+    FAwait->setInterval(AwaitEveryMs);
+    connect(FAwait, &QTimer::timeout, this, [this] {
+        if (--FAwaitLeft <= 0 || FModel->ShowNewer() > 0)
+            FAwait->stop();
+        UpdateStatus();
+    });
 }
 
 TActivityForm::~TActivityForm() = default;
@@ -67,7 +79,25 @@ void TActivityForm::SetUpList()
 
 void TActivityForm::SetLog(TAccessLog* Log)
 {
+    if (TAccessLog* Old = FModel->Log())
+        disconnect(Old, nullptr, this, nullptr);
+    FAwait->stop();
     FModel->SetLog(Log);
+    if (Log) {
+        connect(Log, &TAccessLog::Changed, this, &TActivityForm::LogChanged);
+        connect(Log, &TAccessLog::Committed, this, [this] {
+            if (isVisible())
+                ShowNewer();
+        });
+    }
+    UpdateStatus();
+}
+
+// A log that records is read once its writer has the file ready.
+void TActivityForm::LogChanged()
+{
+    if (!FModel->HasRead())
+        FModel->Reload();
     UpdateStatus();
 }
 
@@ -85,12 +115,21 @@ void TActivityForm::ShowNewer()
     UpdateStatus();
 }
 
+void TActivityForm::AwaitNewer()
+{
+    FAwaitLeft = AwaitTries;
+    FAwait->start();
+}
+
 void TActivityForm::UpdateStatus()
 {
     const TAccessLog* Log = FModel->Log();
     QString Text = Log ? Log->Error() : QString();
     if (Text.isEmpty())
         Text = FModel->ReadError();
+    if (Text.isEmpty() && Log && Log->Dropped() > 0)
+        Text = QStringLiteral("%1 swipes were dropped for room while the access log could not be written")
+                   .arg(Log->Dropped());
     FUi->lblStatus->setText(Text.isEmpty() ? FExported : Text);
 }
 

@@ -32,6 +32,9 @@ public:
     void Reload();
     // The swipes written since the top row come up above it.
     void ShowNewer();
+    // A swipe that another program is about to write (the agent, for the door this window
+    // drives through it): the list looks again for a moment until its row is there.
+    void AwaitNewer();
     // The status line: what is wrong with the log, else what the last export did.
     void UpdateStatus();
 
@@ -41,9 +44,12 @@ protected:
 private:
     void SetUpList();
     void ExportExecute();
+    void LogChanged();
 
     std::unique_ptr<Ui::TActivityForm> FUi;
     TActivityModel* FModel = nullptr; // owned as a child
     QTimer* FSearchDelay = nullptr;   // owned as a child
+    QTimer* FAwait = nullptr;         // owned as a child
+    int FAwaitLeft = 0;
     QString FExported;
 };

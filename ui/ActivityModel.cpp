@@ -1,6 +1,6 @@
 #include "ui/ActivityModel.h"
 
-#include "ui/SwipeRows.h"
+#include "log/AccessLog.h"
 
 #include <algorithm>
 
@@ -34,42 +34,49 @@ void TActivityModel::Reload()
 {
     std::vector<TSwipeRecord> First;
     const bool Read = FLog && this->Read(FQuery, std::nullopt, First);
+    FHasRead = Read && FLog->Database().isOpen();
+    FPageError.clear();
     beginResetModel();
     FRows.assign(First.begin(), First.end());
     FAtEnd = !Read || int(First.size()) < PageSize;
     endResetModel();
 }
 
-void TActivityModel::ShowNewer()
+int TActivityModel::ShowNewer()
 {
-    if (FRows.empty())
-        return Reload();
+    if (FRows.empty()) {
+        Reload();
+        return int(FRows.size());
+    }
     const TSwipeKey Top = SwipeKey(FRows.front());
     TLogQuery Since = FQuery;
     Since.Since = QDateTime::fromMSecsSinceEpoch(Top.TimeMs, Qt::UTC);
     std::vector<TSwipeRecord> Rows;
     if (!Read(Since, std::nullopt, Rows))
-        return;
+        return 0;
     const auto Newer = [&](const TSwipeRecord& S) {
         const TSwipeKey K = SwipeKey(S);
         return K.TimeMs > Top.TimeMs || (K.TimeMs == Top.TimeMs && K.Id > Top.Id);
     };
     // A page of newer rows may not reach the top row: there is a gap, so start afresh.
-    if (int(Rows.size()) == PageSize && Newer(Rows.back()))
-        return Reload();
+    if (int(Rows.size()) == PageSize && Newer(Rows.back())) {
+        Reload();
+        return PageSize;
+    }
     const int Count = int(std::count_if(Rows.begin(), Rows.end(), Newer));
     if (Count == 0)
-        return;
+        return 0;
     beginInsertRows({}, 0, Count - 1);
     FRows.insert(FRows.begin(), Rows.begin(), Rows.begin() + Count);
     endInsertRows();
+    return Count;
 }
 
 bool TActivityModel::Read(const TLogQuery& Q, const std::optional<TSwipeKey>& After, std::vector<TSwipeRecord>& Rows)
 {
     TLogQuery Page = Q;
     Page.Limit = PageSize;
-    const QString Error = ForEachSwipe(*FLog, LogStatement(Page, After), [&](const TSwipeRecord& Swipe) {
+    const QString Error = FLog->ForEach(LogStatement(Page, After), [&](const TSwipeRecord& Swipe) {
         Rows.push_back(Swipe);
         return true;
     });
@@ -91,9 +98,17 @@ void TActivityModel::fetchMore(const QModelIndex& Parent)
     if (!canFetchMore(Parent) || FRows.empty())
         return;
     std::vector<TSwipeRecord> Rows;
-    // A failed read stops the paging here; the window says why.
-    if (!Read(FQuery, SwipeKey(FRows.back()), Rows) || int(Rows.size()) < PageSize)
-        FAtEnd = true;
+    const QString Before = ReadError();
+    // A failed read leaves the paging where it is, to be tried at the next scroll; the window
+    // says why until then.
+    if (!Read(FQuery, SwipeKey(FRows.back()), Rows)) {
+        FPageError = std::exchange(FReadError, QString());
+    } else {
+        FPageError.clear();
+        FAtEnd = int(Rows.size()) < PageSize;
+    }
+    if (ReadError() != Before)
+        emit ReadErrorChanged();
     if (Rows.empty())
         return;
     beginInsertRows({}, int(FRows.size()), int(FRows.size() + Rows.size()) - 1);

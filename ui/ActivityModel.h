@@ -32,11 +32,15 @@ public:
     const TLogQuery& Query() const { return FQuery; }
     // Reads the first page again.
     void Reload();
-    // Puts the swipes written since the top row above it, keeping what is shown below.
-    void ShowNewer();
+    // Puts the swipes written since the top row above it, keeping what is shown below; returns
+    // how many came.
+    int ShowNewer();
+    // Whether the log could be read since it was set.
+    bool HasRead() const { return FHasRead; }
 
-    // Why the last read failed, in the log's words; empty when it did not.
-    const QString& ReadError() const { return FReadError; }
+    // Why the last read failed, in the log's words, or why the page below the last row could not
+    // be read (until it can); empty when neither.
+    QString ReadError() const { return FReadError.isEmpty() ? FPageError : FReadError; }
 
     int rowCount(const QModelIndex& Parent = {}) const override;
     int columnCount(const QModelIndex& Parent = {}) const override;
@@ -58,7 +62,9 @@ private:
     TLogQuery FQuery;
     std::deque<TSwipeRecord> FRows;
     bool FAtEnd = true;
+    bool FHasRead = false;
     QString FReadError;
+    QString FPageError; // a page that failed stays to be read at the next scroll
 };
 
 // A card number or value picks that card; any other text the names that hold it, in any case.

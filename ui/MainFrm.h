@@ -82,6 +82,7 @@ private:
     // Shows in Activity the log of the door connected to; true when that is another log than before.
     bool ShowActivityLog();
     void ShowLogTrouble(const QString& Text);
+    void CloseLog();
     void ShowSwipedCard(const TRfidTag& Tag);
     void OfferSwipedCard(const TRfidTag& Tag);
     void CardReaderBeginUpdate(QObject* Sender);

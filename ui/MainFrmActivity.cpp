@@ -33,10 +33,6 @@ void TMainForm::SetUpActivity()
     connect(FUi->actActivity, &QAction::triggered, this, [this] { Run([this] { actActivityExecute(); }); });
     FRecorder = new TSwipeRecorder(this);
     FRecorder->OnTrouble = [this](const QString& Text) { ShowLogTrouble(Text); };
-    FRecorder->OnChange = [this] {
-        if (FActivity)
-            FActivity->UpdateStatus();
-    };
 }
 
 void TMainForm::actActivityExecute()
@@ -66,7 +62,7 @@ bool TMainForm::ShowActivityLog()
         Log = FAgentLog.get();
     } else {
         // The old log goes only once the window has let go of it.
-        auto Fresh = std::make_unique<TAccessLog>(Path);
+        auto Fresh = std::make_unique<TAccessLog>(Path, TAccessLog::TUse::Read);
         FActivity->SetLog(Fresh.get());
         FAgentLog = std::move(Fresh);
         return true;
@@ -83,9 +79,23 @@ void TMainForm::RecordSwipe(const TRfidTag& Tag)
 {
     const QString Door = FCardReader->Port();
     if (!AgentDoorPort(Door))
-        FRecorder->Record(MakeSwipeRecord(Tag, Door, &FCardReader->Tags()));
-    if (FActivity && FActivity->isVisible())
-        FActivity->ShowNewer();
+        FRecorder->Record(MakeSwipeRecord(Tag, Door, &FCardReader->Tags())); // Activity shows it once committed
+    else if (FActivity && FActivity->isVisible())
+        FActivity->AwaitNewer();
+}
+
+// Swipes the log could not take yet go to its side file rather than being lost with the window.
+void TMainForm::CloseLog()
+{
+    const TLogClosing Closing = FRecorder->Close();
+    const QString Log = TAccessLog::DefaultPath();
+    if (Closing.SetAside > 0)
+        ShowInformation(this, QStringLiteral("%1 swipes could not be written to the access log %2. They wait in %3 "
+                                             "and are written to the log the next time it is opened.")
+                                  .arg(Closing.SetAside).arg(Log, PendingFilePath(Log)));
+    if (Closing.Lost > 0)
+        ShowError(this, QStringLiteral("%1 swipes could not be written to the access log %2, nor kept beside it: %3")
+                            .arg(Closing.Lost).arg(Log, Closing.Problem));
 }
 
 // Said once, beside the windows rather than over them: the cards can still be managed.

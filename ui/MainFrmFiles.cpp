@@ -95,4 +95,5 @@ void TMainForm::closeEvent(QCloseEvent* Event)
     Event->accept();
     if (FActivity)
         FActivity->close(); // it belongs to this window and goes with it
+    CloseLog();
 }

@@ -33,37 +33,33 @@ void MakeLog(const QString& Path)
 {
     TAccessLog Log(Path);
     TSwipeRecord Swipe = TestSwipe(Start, QStringLiteral("door"), 1);
-    ASSERT_TRUE(Log.Record(Swipe)) << Log.Error().toStdString();
-}
-
-void SetPageLimit(TAccessLog& Log, const char* Limit)
-{
-    QSqlQuery(Log.Database()).exec(QStringLiteral("PRAGMA max_page_count = %1").arg(QString::fromLatin1(Limit)));
+    ASSERT_TRUE(Log.Commit(Swipe)) << Log.Error().toStdString();
 }
 
 struct TFaultCase
 {
     const char* What;
     std::function<void(const QString& Folder, const QString& Path)> Before; // the log opens after it
-    std::function<void(TAccessLog& Log)> After;
     const char* Says;
-    std::function<void(const QString& Folder, const QString& Path, TAccessLog& Log)> Mend;
+    std::function<void(const QString& Folder, const QString& Path)> Mend;
 };
 
 TEST(AccessLogFaults, ASwipeTheFileCannotTakeIsKeptAndWrittenOnceItCan)
 {
-    const auto Nothing = [](auto&&...) {};
+    QTemporaryDir Root;
+    SetMode(Root.path(), ReadOnly | QFile::ExeOther); // nobody passes through to the disk
+    TSmallDisk Disk(Root.filePath(QStringLiteral("small")));
     const TFaultCase Cases[] = {
-        {"read-only folder", [](const QString& Folder, const QString&) { SetMode(Folder, ReadOnly); }, Nothing,
+        {"read-only folder", [](const QString& Folder, const QString&) { SetMode(Folder, ReadOnly); },
          "cannot be created: its folder is read-only",
-         [](const QString& Folder, const QString&, TAccessLog&) { SetMode(Folder, Writable); }},
+         [](const QString& Folder, const QString&) { SetMode(Folder, Writable); }},
         {"read-only file",
          [](const QString&, const QString& Path) {
              MakeLog(Path);
              SetMode(Path, QFile::ReadOwner);
          },
-         Nothing, "is read-only",
-         [](const QString& Folder, const QString&, TAccessLog&) {
+         "is read-only",
+         [](const QString& Folder, const QString&) {
              // SQLite gave its -wal and -shm files the mode of the database.
              for (const QString& File : QDir(Folder).entryList(QDir::Files))
                  SetMode(Folder + u'/' + File, QFile::ReadOwner | QFile::WriteOwner);
@@ -74,25 +70,33 @@ TEST(AccessLogFaults, ASwipeTheFileCannotTakeIsKeptAndWrittenOnceItCan)
              ASSERT_TRUE(File.open(QIODevice::WriteOnly));
              File.write(QByteArray(8192, 'x'));
          },
-         Nothing, "is damaged or not an access log",
-         [](const QString&, const QString& Path, TAccessLog&) { QFile::rename(Path, Path + QStringLiteral(".bad")); }},
-        {"full file", [](const QString&, const QString&) {}, [](TAccessLog& Log) { SetPageLimit(Log, "1"); },
-         "is full", [](const QString&, const QString&, TAccessLog& Log) { SetPageLimit(Log, "1000000"); }},
+         "is damaged or not an access log (move it away with", [](const QString&, const QString& Path) {
+             for (const char* Suffix : {"", "-wal", "-shm"})
+                 QFile::rename(Path + Suffix, Path + Suffix + QStringLiteral(".bad"));
+         }},
+        {"full disk",
+         [&](const QString&, const QString& Path) {
+             MakeLog(Path);
+             Disk.Fill();
+         },
+         "is full", [&](const QString&, const QString&) { Disk.Free(); }},
     };
     for (const TFaultCase& Case : Cases) {
         SCOPED_TRACE(Case.What);
+        const bool OnSmallDisk = std::string(Case.What) == "full disk";
+        if (OnSmallDisk && !Disk.Mounted())
+            continue; // only root mounts a disk
         QTemporaryDir Dir;
-        const QString Folder = Dir.filePath(QStringLiteral("log"));
+        const QString Folder = OnSmallDisk ? Root.filePath(QStringLiteral("small/log")) : Dir.filePath(QStringLiteral("log"));
         const QString Path = Folder + QStringLiteral("/access.db");
-        const TActAsNobody Nobody(Dir.path());
+        const TActAsNobody Nobody(OnSmallDisk ? Root.filePath(QStringLiteral("small")) : Dir.path());
         ASSERT_TRUE(QDir().mkpath(Folder));
         Case.Before(Folder, Path);
         TAccessLog Log(Path);
-        Case.After(Log);
 
-        // A long name takes pages of its own, which a full file has no room for.
+        // A long name takes pages of its own, which a full disk has no room for.
         TSwipeRecord Kept = TestSwipe(Start.addSecs(60), QStringLiteral("door"), 2, QString(5000, u'k'));
-        EXPECT_FALSE(Log.Record(Kept));
+        EXPECT_FALSE(Log.Commit(Kept));
         EXPECT_EQ(Log.Pending(), 1);
         const QString Error = Log.Error();
         EXPECT_TRUE(Error.startsWith(QStringLiteral("The access log ") + Path + u' ')) << Error.toStdString();
@@ -100,9 +104,9 @@ TEST(AccessLogFaults, ASwipeTheFileCannotTakeIsKeptAndWrittenOnceItCan)
         EXPECT_TRUE(Error.endsWith(QStringLiteral(": swipes are kept in memory until it can be written")))
             << Error.toStdString();
 
-        Case.Mend(Folder, Path, Log);
+        Case.Mend(Folder, Path);
         TSwipeRecord Next = TestSwipe(Start.addSecs(120), QStringLiteral("door"), 3);
-        EXPECT_TRUE(Log.Record(Next)) << Log.Error().toStdString();
+        EXPECT_TRUE(Log.Commit(Next)) << Log.Error().toStdString();
         EXPECT_EQ(Log.Pending(), 0);
         EXPECT_EQ(Log.Error(), QString());
         const std::vector<TSwipeRecord> Last = Log.Query({.Limit = 2});

@@ -43,7 +43,7 @@ TEST(AccessLogQuery, EachConditionPicksItsRowsNewestFirst)
                                      TestSwipe(At(60), QStringLiteral("front"), 1234567, QString::fromUtf8("José Smith")),
                                      TestSwipe(At(1440), QStringLiteral("back"), 7, QStringLiteral("100% _x_"))};
     for (TSwipeRecord& Swipe : Swipes)
-        ASSERT_TRUE(Log.Record(Swipe)) << Log.Error().toStdString();
+        ASSERT_TRUE(Log.Commit(Swipe)) << Log.Error().toStdString();
     EXPECT_EQ(SwipeIds(Swipes), (std::vector<qint64>{1, 2, 3, 4, 5}));
 
     const std::vector<TSwipeRecord> Back = Log.Query({.Limit = 0});

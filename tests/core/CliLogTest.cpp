@@ -35,7 +35,7 @@ TEST(CliLog, ListsPicksFormatsAndPrunesTheSwipes)
                                                    QStringLiteral("Smith, \"Jo\"")),
                                          TestSwipe(Now.addSecs(-30 * 60), QStringLiteral("front"), 5, QString::fromUtf8("Zoë"))};
         for (TSwipeRecord& Swipe : Swipes)
-            ASSERT_TRUE(Log.Record(Swipe));
+            ASSERT_TRUE(Log.Commit(Swipe));
     }
 
     const TCliLogCase Cases[] = {

@@ -59,8 +59,8 @@ struct AgentBed
         File.write(Config);
         File.close();
         Agent = std::make_unique<TAgent>(Path("agent.conf"), Runtime());
-        Agent->OnSwipe = [this](TDoor& D, const TSwipeRecord& S) {
-            Swipes.push_back({D.Config().Id, SwipeCardValue(S), S.Known, S.Name});
+        Agent->OnSwipe = [this](const TSwipeRecord& S) {
+            Swipes.push_back({S.DoorId, SwipeCardValue(S), S.Known, S.Name});
         };
         Agent->Start();
         if (Agent->Config().Mqtt) {

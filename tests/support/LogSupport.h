@@ -2,11 +2,20 @@
 
 #include "support/QtPrinters.h"
 
+#include "support/TestSupport.h"
+
 #include "log/AccessLog.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
+#include <QUuid>
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -56,4 +65,84 @@ public:
 private:
     static constexpr uid_t Nobody = 65534;
     bool FWasRoot = false;
+};
+
+// Another program holding the log's write lock, as sqlite3 does inside BEGIN IMMEDIATE, until
+// Release.
+class TLogLock
+{
+public:
+    explicit TLogLock(const QString& Path) : FPath(Path)
+    {
+        FShell.start(QStringLiteral("sqlite3"), {Path});
+        FShell.write("BEGIN IMMEDIATE;\nINSERT INTO Counters VALUES('held', 1);\n");
+        FHeld = FShell.waitForStarted() && WaitUntil([this] { return !MayWrite(); });
+    }
+    ~TLogLock() { Release(); }
+    TLogLock(const TLogLock&) = delete;
+    TLogLock& operator=(const TLogLock&) = delete;
+
+    bool Held() const { return FHeld; }
+    void Release()
+    {
+        if (FShell.state() == QProcess::NotRunning)
+            return;
+        FShell.write("ROLLBACK;\n.quit\n");
+        FShell.closeWriteChannel();
+        FShell.waitForFinished();
+    }
+
+private:
+    // A writer that does not wait: refused while the lock is held.
+    bool MayWrite() const
+    {
+        const QString Name = QUuid::createUuid().toString();
+        bool Free = false;
+        {
+            QSqlDatabase Probe = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Name);
+            Probe.setDatabaseName(FPath);
+            Probe.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+            Free = Probe.open() && QSqlQuery(Probe).exec(QStringLiteral("BEGIN IMMEDIATE"));
+            QSqlQuery(Probe).exec(QStringLiteral("ROLLBACK"));
+        }
+        QSqlDatabase::removeDatabase(Name);
+        return Free;
+    }
+
+    QString FPath;
+    QProcess FShell;
+    bool FHeld = false;
+};
+
+// A disk of a few pages mounted at Folder (root only), filled up at will.
+class TSmallDisk
+{
+public:
+    explicit TSmallDisk(const QString& Folder) : FFolder(Folder)
+    {
+        QDir().mkpath(Folder);
+        FMounted = ::mount("tmpfs", QFile::encodeName(Folder).constData(), "tmpfs", 0, "size=256k,mode=0777") == 0;
+    }
+    ~TSmallDisk()
+    {
+        if (FMounted)
+            ::umount2(QFile::encodeName(FFolder).constData(), MNT_DETACH);
+    }
+    TSmallDisk(const TSmallDisk&) = delete;
+    TSmallDisk& operator=(const TSmallDisk&) = delete;
+
+    bool Mounted() const { return FMounted; }
+    void Fill()
+    {
+        QFile Filler(FFolder + QStringLiteral("/filler"));
+        Filler.open(QIODevice::WriteOnly);
+        const QByteArray Block(4096, 'f');
+        while (Filler.write(Block) == Block.size() && Filler.flush()) {
+        }
+    }
+    void Free() { QFile::remove(FFolder + QStringLiteral("/filler")); }
+
+private:
+    QString FFolder;
+    bool FMounted = false;
 };

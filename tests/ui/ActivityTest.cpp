@@ -51,7 +51,7 @@ TEST(ActivityModel, PagesThroughTheWholeLogOnceNewestFirst)
     for (int I = 0; I < 600; ++I) {
         // Three swipes in each millisecond: a page may end inside one.
         TSwipeRecord Swipe = TestSwipe(Start.addMSecs(I / 3), "door", uint32_t(I));
-        ASSERT_TRUE(Log.Record(Swipe)) << Log.Error().toStdString();
+        ASSERT_TRUE(Log.Commit(Swipe)) << Log.Error().toStdString();
     }
     TActivityModel Model(nullptr);
     Model.SetLog(&Log);
@@ -178,7 +178,7 @@ TEST_F(Activity, ALogThatCannotBeWrittenIsSaidOnceAndTheCardsAreStillManaged)
         if (W->isVisible() && qobject_cast<QMessageBox*>(W))
             Notices << static_cast<QMessageBox*>(W)->text();
     ASSERT_EQ(Notices.size(), 1) << Notices.join('\n').toStdString();
-    EXPECT_TRUE(Notices[0].startsWith("The folder of the access log " + State.filePath("dorvik/access.db")));
+    EXPECT_TRUE(Notices[0].startsWith("The folder of the access log " + State.filePath("dorvik/access.db"))) << Notices[0].toStdString();
     EXPECT_TRUE(Notices[0].endsWith(": swipes are kept in memory until it can be written")) << Notices[0].toStdString();
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 

@@ -6,6 +6,7 @@
 #include "log/AccessLog.h"
 #include "log/TimeText.h"
 
+#include <QEventLoop>
 #include <QFileInfo>
 
 namespace {
@@ -15,6 +16,7 @@ const char LogHelp[] =
     "                      [--card NUMBER] [--name TEXT] [--limit N]\n"
     "                      [--format table|csv|json] [--db FILE]\n"
     "       dorvik-cli log --prune DAYS [--db FILE]\n"
+    "       dorvik-cli log --status [--db FILE]\n"
     "\n"
     "Lists the swipes of the access log, newest first: when, at which door, which\n"
     "card, the name the card had then and whether the card list held it. The table\n"
@@ -30,7 +32,10 @@ const char LogHelp[] =
     "  --format FORMAT  table (default), csv or json\n"
     "  --db FILE        the access log (default $XDG_STATE_HOME/dorvik/access.db,\n"
     "                   that is ~/.local/state/dorvik/access.db)\n"
-    "  --prune DAYS     remove the swipes older than DAYS days and say how many\n"
+    "  --prune DAYS     remove the swipes older than DAYS days (1 or more) and say\n"
+    "                   how many\n"
+    "  --status         how the log stands: its rows, swipes waiting beside it to be\n"
+    "                   written, swipes ever dropped, and what is wrong\n"
     "\n"
     "TIME is ISO 8601 (2024-05-01, 2024-05-01T08:30; local time unless it ends in Z\n"
     "or an offset), an age such as 45s, 30m, 2h, 7d or 2w, or today.\n";
@@ -45,6 +50,7 @@ std::vector<TOptionInfo> LogOptions()
         Options.push_back({{QString::fromLatin1(Name)}, QStringLiteral("VALUE")});
     Options.push_back({{QStringLiteral("db")}, QStringLiteral("FILE")});
     Options.push_back({{QStringLiteral("prune")}, QStringLiteral("DAYS")});
+    Options.push_back({{QStringLiteral("status")}, QString()});
     return Options;
 }
 
@@ -95,25 +101,49 @@ ListingFormat FormatOf(const TArguments& Given)
 }
 
 // The log is never made here: a path given wrong would otherwise read as an empty history.
-void OpenLog(std::optional<TAccessLog>& Log, const QString& Path)
+void MustExist(const QString& Path)
 {
     if (!QFileInfo::exists(Path))
         throw Exception(Format("the access log %s does not exist: nothing was logged there yet", Path.toUtf8().constData()));
-    Log.emplace(Path);
-    if (!Log->Error().isEmpty())
-        throw Exception(Log->Error().toStdString());
 }
 
-int Prune(TAccessLog& Log, int Days, const QDateTime& Now)
+int Prune(const QString& Path, int Days, const QDateTime& Now)
 {
+    // 0 would be every swipe, where the agent's keep-days = 0 means keeping them all.
+    if (Days == 0)
+        throw EUsage("--prune 0 would remove every swipe: give 1 or more days");
+    MustExist(Path);
+    TAccessLog Log(Path);
     const QDateTime Before = Now.addDays(-Days);
-    const int Removed = Log.Prune(Before);
+    int Removed = -1;
+    QEventLoop Wait;
+    QObject::connect(&Log, &TAccessLog::Pruned, &Wait, [&](int Count) {
+        Removed = Count;
+        Wait.quit();
+    });
+    Log.Prune(Before);
+    Wait.exec();
     if (Removed < 0)
         throw Exception(Log.Error().toStdString());
     Print(QStringLiteral("Removed %1 swipes older than %2.\n")
               .arg(Removed)
               .arg(Before.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
     return 0;
+}
+
+int ShowStatus(const QString& Path)
+{
+    MustExist(Path);
+    const TLogStatus Status = TAccessLog(Path, TAccessLog::TUse::Read).Status();
+    QString Text = QStringLiteral("Access log: %1 (version %2 of the log)\nSwipes:     %3\n")
+                       .arg(Path).arg(Status.Version).arg(Status.Rows);
+    Text += QStringLiteral("Waiting:    %1 swipes in %2, written the next time a program records in the log\n")
+                .arg(Status.Waiting).arg(PendingFilePath(Path));
+    Text += QStringLiteral("Dropped:    %1 swipes, ever, for room while the log could not be written\n").arg(Status.Dropped);
+    if (!Status.Problem.isEmpty())
+        Text += QStringLiteral("Problem:    %1\n").arg(Status.Problem);
+    Print(Text);
+    return Status.Problem.isEmpty() ? 0 : 1;
 }
 
 } // namespace
@@ -127,20 +157,26 @@ int RunLog(const QStringList& Args)
     }
     const QDateTime Now = QDateTime::currentDateTimeUtc();
     const bool Pruning = Given.IsSet(QStringLiteral("prune"));
+    const bool Status = Given.IsSet(QStringLiteral("status"));
+    if (Pruning && Status)
+        throw EUsage("--prune takes no --status");
     for (const char* Option : QueryOptions) {
-        if (Pruning && Given.IsSet(QString::fromLatin1(Option)))
-            throw EUsage(Format("--prune takes no --%s", Option));
+        if ((Pruning || Status) && Given.IsSet(QString::fromLatin1(Option)))
+            throw EUsage(Format("--%s takes no --%s", Pruning ? "prune" : "status", Option));
     }
     const int Days = Count(Given, QStringLiteral("prune"), 0);
     const TLogQuery Query = QueryOf(Given, Now);
     const ListingFormat Chosen = FormatOf(Given);
-    std::optional<TAccessLog> Log;
-    OpenLog(Log, Given.IsSet(QStringLiteral("db")) ? Given.Value(QStringLiteral("db")) : TAccessLog::DefaultPath());
+    const QString Path = Given.IsSet(QStringLiteral("db")) ? Given.Value(QStringLiteral("db")) : TAccessLog::DefaultPath();
     if (Pruning)
-        return Prune(*Log, Days, Now);
-    const std::vector<TSwipeRecord> Swipes = Log->Query(Query);
-    if (!Log->Error().isEmpty())
-        throw Exception(Log->Error().toStdString());
-    Print(SwipeListing(Swipes, Chosen));
+        return Prune(Path, Days, Now);
+    if (Status)
+        return ShowStatus(Path);
+    MustExist(Path);
+    const TAccessLog Log(Path, TAccessLog::TUse::Read);
+    if (!Log.Error().isEmpty())
+        throw Exception(Log.Error().toStdString());
+    if (const QString Problem = PrintSwipeListing(Log, Query, Chosen); !Problem.isEmpty())
+        throw Exception(Problem.toStdString());
     return 0;
 }

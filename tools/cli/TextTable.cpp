@@ -14,26 +14,34 @@ QString OneLine(QString Text)
 
 } // namespace
 
+void WidenTextTable(std::vector<qsizetype>& Width, const QStringList& Row)
+{
+    Width.resize(std::max(Width.size(), size_t(Row.size())));
+    for (qsizetype C = 0; C < Row.size(); ++C)
+        Width[size_t(C)] = std::max(Width[size_t(C)], OneLine(Row[C]).size());
+}
+
+QString TextTableRow(const QStringList& Row, const std::vector<qsizetype>& Width, bool NumberFirst)
+{
+    QString Line;
+    for (qsizetype C = 0; C < Row.size(); ++C) {
+        const QString Cell = OneLine(Row[C]);
+        const qsizetype W = size_t(C) < Width.size() ? Width[size_t(C)] : 0;
+        Line += (C > 0 ? QStringLiteral("  ") : QString()) +
+                (C == 0 && NumberFirst ? Cell.rightJustified(W) : Cell.leftJustified(W));
+    }
+    while (Line.endsWith(u' '))
+        Line.chop(1);
+    return Line + u'\n';
+}
+
 QString TextTable(const std::vector<QStringList>& Rows, bool NumberFirst)
 {
     std::vector<qsizetype> Width;
-    for (const QStringList& Row : Rows) {
-        Width.resize(std::max(Width.size(), size_t(Row.size())));
-        for (qsizetype C = 0; C < Row.size(); ++C)
-            Width[size_t(C)] = std::max(Width[size_t(C)], OneLine(Row[C]).size());
-    }
+    for (const QStringList& Row : Rows)
+        WidenTextTable(Width, Row);
     QString Text;
-    for (const QStringList& Row : Rows) {
-        QString Line;
-        for (qsizetype C = 0; C < Row.size(); ++C) {
-            const QString Cell = OneLine(Row[C]);
-            const qsizetype W = Width[size_t(C)];
-            Line += (C > 0 ? QStringLiteral("  ") : QString()) +
-                    (C == 0 && NumberFirst ? Cell.rightJustified(W) : Cell.leftJustified(W));
-        }
-        while (Line.endsWith(u' '))
-            Line.chop(1);
-        Text += Line + u'\n';
-    }
+    for (const QStringList& Row : Rows)
+        Text += TextTableRow(Row, Width, NumberFirst);
     return Text;
 }

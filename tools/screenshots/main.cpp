@@ -324,7 +324,7 @@ void ActivityWindow(TCamera& Camera)
         Swipe.Time = Morning.addSecs(S.Seconds).toUTC();
         Swipe.Name = QString::fromUtf8(S.Name);
         Swipe.Known = !Swipe.Name.isEmpty();
-        if (!Log.Record(Swipe))
+        if (!Log.Commit(Swipe))
             return Camera.Fail(QStringLiteral("cannot draw activity: %1").arg(Log.Error()));
     }
     TActivityForm Activity(nullptr);
