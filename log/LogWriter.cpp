@@ -106,12 +106,12 @@ bool TLogWriter::Open()
         return false;
     }
     FOpen = true;
+    TakeInSideFile(); // read with the rest from the start
     {
         const QMutexLocker Locked(&FState->Lock);
         FState->Opened = true;
     }
     emit Changed();
-    TakeInSideFile();
     return true;
 }
 

@@ -1,15 +1,20 @@
 // A log that cannot be written keeps its swipes in memory, says why naming the file, and writes
-// them in order once it can; and a swipe reported as logged is in the file even when the
-// program is killed at once.
+// them in order once it can, never holding up the program that records; what is left at the
+// end waits beside the log until a program takes it in, once; a swipe reported as logged is in
+// the file even when the program is killed at once; and who may read the file.
 
 #include "core/CliProgram.h"
 #include "sim/SimReader.h"
 #include "support/LogSupport.h"
 #include "support/SimCards.h"
 
+#include "log/SqlCall.h"
+#include "log/SwipeWriter.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,6 +24,10 @@
 
 #include <algorithm>
 #include <functional>
+
+#include <sys/stat.h>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -155,6 +164,146 @@ TEST(AccessLogFaults, ASwipeWatchPrintedSurvivesWatchBeingKilled)
         Printed.push_back(S["id"].toInteger());
     EXPECT_EQ(Stored, Printed);
     EXPECT_EQ(Log.Query({.Card = "7"}).at(0).Name, "Seven");
+}
+
+// Swipes wait while another program holds the lock; what is left at close goes beside the log,
+// and the next program to record there takes it in first, in order, and only once.
+TEST(AccessLogFaults, ALockedLogHoldsNoOneAndWhatItCouldNotTakeWaitsBesideItUntilTakenInOnce)
+{
+    QTemporaryDir Dir;
+    const QString Path = Dir.filePath(QStringLiteral("access.db"));
+    const QString Side = PendingFilePath(Path);
+    MakeLog(Path);
+    {
+        TAccessLog Log(Path, TAccessLog::TUse::Record);
+        std::vector<TSwipeRecord> Held;
+        QObject::connect(&Log, &TAccessLog::Held, [&](const std::vector<TSwipeRecord>& S) { Held.insert(Held.end(), S.begin(), S.end()); });
+        TLogLock Lock(Path);
+        ASSERT_TRUE(Lock.Held());
+        for (uint32_t Card = 10; Card < 13; ++Card)
+            Log.Record(TestSwipe(Start.addSecs(Card), QStringLiteral("door"), Card));
+        ASSERT_TRUE(WaitUntil([&] { return Held.size() == 3; }, 10s));
+        EXPECT_TRUE(Log.Error().contains(QStringLiteral("is locked by another program"))) << Log.Error().toStdString();
+        const TLogClosing Closing = Log.Close();
+        EXPECT_EQ(Closing.SetAside, 3);
+    }
+    struct stat Info {};
+    ASSERT_EQ(::stat(QFile::encodeName(Side).constData(), &Info), 0);
+    EXPECT_EQ(Info.st_mode & 0777, 0600u);
+    const QByteArray Kept = FileBytes(Side);
+    const auto TakeIn = [&] {
+        TAccessLog Log(Path, TAccessLog::TUse::Record);
+        return WaitUntil([&] { return Log.Database().isOpen(); }) ? Log.Query({.Limit = 0}) : std::vector<TSwipeRecord>{};
+    };
+    std::vector<TSwipeRecord> Rows = TakeIn();
+    ASSERT_EQ(Rows.size(), 4u);
+    EXPECT_EQ(SwipeCardValue(Rows[0]), 12u);
+    EXPECT_EQ(SwipeCardValue(Rows[2]), 10u);
+    EXPECT_EQ(Rows[0].Id, Rows[2].Id + 2);
+    EXPECT_FALSE(QFile::exists(Side));
+
+    // A program that stopped after taking it in, before removing it; and one that dropped swipes
+    // for room: the count outlives the memory it was kept in.
+    QFile Again(Side);
+    ASSERT_TRUE(Again.open(QIODevice::WriteOnly));
+    Again.write(Kept + "{\"segment\":\"later\"}\n{\"dropped\":2}\n");
+    Again.close();
+    EXPECT_EQ(TakeIn().size(), 4u);
+    EXPECT_FALSE(QFile::exists(Side));
+    const CliRun Status = RunCli({"log", "--db", Path, "--status"});
+    EXPECT_TRUE(Status.Out.contains(QStringLiteral("Swipes:     4\n"))) << Status.Out.toStdString();
+    EXPECT_TRUE(Status.Out.contains(QStringLiteral("Dropped:    2 swipes"))) << Status.Out.toStdString();
+}
+
+// `watch --log` prints a swipe the log could not take marked as such, and again once written;
+// stopped (a closed terminal: SIGHUP) with one still waiting, it says where it went.
+TEST(AccessLogFaults, WatchMarksASwipeNotLoggedYetAndSaysWhereOneLeftAtTheEndWaits)
+{
+    QTemporaryDir Dir;
+    const QString Path = Dir.filePath(QStringLiteral("access.db"));
+    MakeLog(Path);
+    sim::SimReader Reader;
+    QProcess Watch;
+    Watch.start(CliPath(), {"watch", QString::fromStdString(Reader.PortName()), "--log", Path, "--format", "json"});
+    ASSERT_TRUE(Reader.WaitForFrames(2, std::chrono::seconds(10)));
+    std::vector<QJsonObject> Said;
+    const auto SaidNext = [&] {
+        while (!Watch.canReadLine() && Watch.waitForReadyRead(10000)) {
+        }
+        Said.push_back(QJsonDocument::fromJson(Watch.readLine()).object());
+        return Said.back();
+    };
+    auto Lock = std::make_unique<TLogLock>(Path);
+    ASSERT_TRUE(Lock->Held());
+    Reader.Swipe(Card(5));
+    EXPECT_FALSE(SaidNext()["logged"].toBool(true));
+    EXPECT_EQ(Said.back()["id"].toInteger(), 0);
+    Lock.reset();
+    EXPECT_TRUE(SaidNext()["logged"].toBool());
+    EXPECT_EQ(Said.back()["value"].toInteger(), 5);
+    EXPECT_EQ(Said.back()["id"].toInteger(), 2);
+
+    Lock = std::make_unique<TLogLock>(Path);
+    Reader.Swipe(Card(6));
+    EXPECT_FALSE(SaidNext()["logged"].toBool(true));
+    ::kill(pid_t(Watch.processId()), SIGHUP);
+    ASSERT_TRUE(Watch.waitForFinished(15000));
+    EXPECT_EQ(Watch.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(Watch.readAllStandardError())
+                    .contains(QStringLiteral("1 swipes could not be written to the access log %1; they wait in %2")
+                                  .arg(Path, PendingFilePath(Path))));
+}
+
+// A person's own log is theirs alone whatever the umask; the agent's is also its group's.
+TEST(AccessLogFiles, APersonsLogIsTheirsAndTheAgentsAlsoItsGroups)
+{
+    const struct
+    {
+        TLogSharing Sharing;
+        mode_t Folder, File;
+    } Cases[] = {{TLogSharing::Private, 0700, 0600}, {TLogSharing::Group, 0750, 0640}};
+    const mode_t Umask = ::umask(022);
+    for (const auto& Case : Cases) {
+        QTemporaryDir Dir;
+        const QString Path = Dir.filePath(QStringLiteral("state/dorvik/access.db"));
+        TAccessLog Log(Path, TAccessLog::TUse::Record, Case.Sharing);
+        TSwipeRecord Swipe = TestSwipe(Start, QStringLiteral("door"), 1);
+        ASSERT_TRUE(Log.Commit(Swipe));
+        for (const QString& Name : {Path, Path + "-wal", Path + "-shm", QFileInfo(Path).absolutePath()}) {
+            struct stat Info {};
+            ASSERT_EQ(::stat(QFile::encodeName(Name).constData(), &Info), 0) << Name.toStdString();
+            EXPECT_EQ(Info.st_mode & 0777, S_ISDIR(Info.st_mode) ? Case.Folder : Case.File) << Name.toStdString();
+        }
+    }
+    ::umask(Umask);
+}
+
+// Rows go a batch at a time, however many there are, and their names with the last of them.
+TEST(AccessLogFiles, PruningRemovesEveryOldRowBatchByBatch)
+{
+    QTemporaryDir Dir;
+    TAccessLog Log(Dir.filePath(QStringLiteral("access.db")));
+    {
+        TTransaction All(Log.Database());
+        TSwipeWriter Writer(Log.Database());
+        for (int I = 0; I < 4500; ++I) {
+            TSwipeRecord Old = TestSwipe(Start.addSecs(I), QStringLiteral("door"), uint32_t(I), QStringLiteral("Old %1").arg(I % 7));
+            Writer.Write(Old);
+        }
+        All.Commit();
+    }
+    TSwipeRecord New = TestSwipe(QDateTime::currentDateTimeUtc(), QStringLiteral("door"), 1, QStringLiteral("New"));
+    ASSERT_TRUE(Log.Commit(New));
+    int Removed = -2;
+    QObject::connect(&Log, &TAccessLog::Pruned, [&](int Count) { Removed = Count; });
+    Log.Prune(QDateTime::currentDateTimeUtc().addDays(-1));
+    ASSERT_TRUE(WaitUntil([&] { return Removed != -2; }, 30s));
+    EXPECT_EQ(Removed, 4500);
+    EXPECT_EQ(SwipeIds(Log.Query({.Limit = 0})), std::vector<qint64>{New.Id});
+    QSqlQuery Names = Exec(Log.Database(), QStringLiteral("SELECT Name FROM Names"));
+    ASSERT_TRUE(Names.next());
+    EXPECT_EQ(Names.value(0).toString(), "New");
+    EXPECT_FALSE(Names.next());
 }
 
 } // namespace

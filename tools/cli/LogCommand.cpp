@@ -8,6 +8,9 @@
 
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -131,10 +134,29 @@ int Prune(const QString& Path, int Days, const QDateTime& Now)
     return 0;
 }
 
-int ShowStatus(const QString& Path)
+// The log as the command reads it. One this user may write first takes in the swipes that wait
+// beside it, so that they are listed too.
+std::unique_ptr<TAccessLog> OpenToRead(const QString& Path)
 {
     MustExist(Path);
-    const TLogStatus Status = TAccessLog(Path, TAccessLog::TUse::Read).Status();
+    if (!QFileInfo::exists(PendingFilePath(Path)) || !QFileInfo(Path).isWritable())
+        return std::make_unique<TAccessLog>(Path, TAccessLog::TUse::Read);
+    auto Log = std::make_unique<TAccessLog>(Path, TAccessLog::TUse::Record);
+    QEventLoop Wait;
+    const auto Ready = [&] { return Log->Database().isOpen() || !Log->Error().isEmpty(); };
+    QObject::connect(Log.get(), &TAccessLog::Changed, &Wait, [&] {
+        if (Ready())
+            Wait.quit();
+    });
+    QTimer::singleShot(10000, &Wait, &QEventLoop::quit);
+    if (!Ready())
+        Wait.exec();
+    return Log;
+}
+
+int ShowStatus(const QString& Path)
+{
+    const TLogStatus Status = OpenToRead(Path)->Status();
     QString Text = QStringLiteral("Access log: %1 (version %2 of the log)\nSwipes:     %3\n")
                        .arg(Path).arg(Status.Version).arg(Status.Rows);
     Text += QStringLiteral("Waiting:    %1 swipes in %2, written the next time a program records in the log\n")
@@ -172,11 +194,10 @@ int RunLog(const QStringList& Args)
         return Prune(Path, Days, Now);
     if (Status)
         return ShowStatus(Path);
-    MustExist(Path);
-    const TAccessLog Log(Path, TAccessLog::TUse::Read);
-    if (!Log.Error().isEmpty())
-        throw Exception(Log.Error().toStdString());
-    if (const QString Problem = PrintSwipeListing(Log, Query, Chosen); !Problem.isEmpty())
+    const std::unique_ptr<TAccessLog> Log = OpenToRead(Path);
+    if (!Log->Error().isEmpty())
+        throw Exception(Log->Error().toStdString());
+    if (const QString Problem = PrintSwipeListing(*Log, Query, Chosen); !Problem.isEmpty())
         throw Exception(Problem.toStdString());
     return 0;
 }
