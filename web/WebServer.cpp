@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -253,6 +254,25 @@ void Completed(void*, MHD_Connection*, void** State, MHD_RequestTerminationCode)
         Stream->Close();
 }
 
+// %XX decoded in place, except %00: a path that hides a NUL stays as it came and names nothing.
+size_t Unescape(void*, MHD_Connection*, char* Text)
+{
+    const auto Digit = [](char C) { return std::isxdigit(uchar(C)) ? (std::isdigit(uchar(C)) ? C - '0' : (C | 0x20) - 'a' + 10) : -1; };
+    char* Out = Text;
+    for (const char* In = Text; *In; ++Out) {
+        const int High = In[0] == '%' ? Digit(In[1]) : -1;
+        const int Low = High >= 0 ? Digit(In[2]) : -1;
+        if (Low >= 0 && (High | Low) != 0) {
+            *Out = char(High * 16 + Low);
+            In += 3;
+        } else {
+            *Out = *In++;
+        }
+    }
+    *Out = '\0';
+    return size_t(Out - Text);
+}
+
 void Log(void* Cls, const char* Format, va_list Arguments)
 {
     auto& Core = *static_cast<TWebServer::TCore*>(Cls);
@@ -349,6 +369,7 @@ TWebServer::TWebServer(const TWebSettings& Settings, const TWebLimits& Limits, T
         {MHD_OPTION_STRICT_FOR_CLIENT, 1, nullptr},
         {MHD_OPTION_LISTENING_ADDRESS_REUSE, 1, nullptr},
         {MHD_OPTION_SOCK_ADDR, 0, const_cast<sockaddr*>(&Address.Any)},
+        {MHD_OPTION_UNESCAPE_CALLBACK, intptr_t(&Unescape), nullptr},
     };
     if (C.Tls) {
         Flags |= MHD_USE_TLS;

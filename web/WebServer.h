@@ -13,7 +13,7 @@ struct TWebLimits
 {
     unsigned Connections = 128;
     unsigned PerAddress = 32;
-    unsigned IdleSeconds = 30;            // a connection that sends nothing for this long is closed
+    unsigned IdleSeconds = 15;            // a connection that sends nothing for this long is closed
     qsizetype BodyBytes = 16 * 1024;      // a larger request body is refused (413)
     size_t ConnectionMemory = 32 * 1024;  // the request's head must fit in this (431 beyond)
 };

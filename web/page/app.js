@@ -23,7 +23,18 @@
 
   function cell(label, text, className) {
     const td = element('td', text, className);
-    td.dataset.label = label;
+    if (label) td.dataset.label = label;
+    return td;
+  }
+
+  // A value with a mark beside it that says the same in shape and colour, not in words.
+  function marked(label, text, mark) {
+    const td = cell(label, undefined, mark);
+    const dot = element('span', undefined, 'dot');
+    dot.setAttribute('aria-hidden', 'true');
+    const value = element('span');
+    value.append(dot, document.createTextNode(text));
+    td.append(value);
     return td;
   }
 
@@ -106,7 +117,7 @@
   let modes = [];
 
   function readerCell(door) {
-    return cell('Reader', door.online ? 'Online' : 'Offline', door.online ? 'online' : 'offline');
+    return marked('Reader', door.online ? 'Online' : 'Offline', door.online ? 'online' : 'offline');
   }
 
   function doorControls(tr, door) {
@@ -209,7 +220,7 @@
     const result = swipe.known ? 'Known card' : 'Refused' + (swipe.reason ? ': ' + swipe.reason : '');
     tr.append(timeCell, cell('Door', swipe.door), cell('Card', swipe.cardNumber),
               cell('Name', swipe.name || '–', swipe.name ? '' : 'empty'),
-              cell('Result', result, swipe.known ? 'known' : 'refused'));
+              marked('Result', result, swipe.known ? 'known' : 'refused'));
     return tr;
   }
 
