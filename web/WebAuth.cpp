@@ -1,5 +1,6 @@
 #include "web/WebAuth.h"
 
+#include "common/Errors.h"
 #include "web/PasswordHash.h"
 #include "web/WebJson.h"
 
@@ -121,6 +122,15 @@ void TWebAuth::SignIn(const TWebRequest& Request, TWebReply Reply)
 }
 
 void TWebAuth::Checked(quint64 Id, bool Matches)
+{
+    try {
+        Answer(Id, Matches);
+    } catch (const std::exception& E) {
+        ReportException(E);
+    }
+}
+
+void TWebAuth::Answer(quint64 Id, bool Matches)
 {
     const auto Found = FPending.find(Id);
     if (Found == FPending.end())

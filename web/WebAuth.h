@@ -62,6 +62,7 @@ private:
     };
 
     void Checked(quint64 Id, bool Matches);
+    void Answer(quint64 Id, bool Matches);
     QByteArray Cookie(const TWebRequest& Request, const QByteArray& Value, int MaxAgeSeconds) const;
     void Say(int Priority, const QString& Text) const;
 

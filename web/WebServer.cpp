@@ -47,6 +47,7 @@ struct TWebServer::TCore
     std::unique_ptr<QSocketNotifier> Notifier;
     QTimer Timer;
     std::set<MHD_Connection*> Suspended;
+    bool Stopping = false; // nothing is put to sleep again: every connection ends
 
     void Say(int Priority, const QString& Text) const
     {
@@ -116,6 +117,8 @@ ssize_t ReadStream(void* Cls, uint64_t, char* Buffer, size_t Max)
 {
     auto& Body = *static_cast<TStreamBody*>(Cls);
     try {
+        if (Body.Core->Stopping)
+            return MHD_CONTENT_READER_END_OF_STREAM;
         const qsizetype Taken = Body.Stream->Take(Buffer, Max);
         if (Taken < 0)
             return MHD_CONTENT_READER_END_OF_STREAM;
@@ -220,7 +223,7 @@ MHD_Result Access(void* Cls, MHD_Connection* Connection, const char* Url, const 
             return MHD_YES; // answered already
         if (X->Ready)
             return Queue(*X, *X->Ready, X->Stream);
-        if (std::exchange(X->Handled, true))
+        if (std::exchange(X->Handled, true) || Core.Stopping)
             return QueueText(*X, 503, "The server is stopping.");
         const QByteArray Verb(Method);
         if (Verb != MHD_HTTP_METHOD_GET && Verb != MHD_HTTP_METHOD_HEAD && Verb != MHD_HTTP_METHOD_POST)
@@ -231,6 +234,8 @@ MHD_Result Access(void* Cls, MHD_Connection* Connection, const char* Url, const 
         Core.Handler(RequestOf(*X, Url, Method), TWebReply(std::move(Link)));
         if (X->Ready)
             return Queue(*X, *X->Ready, X->Stream);
+        if (Core.Stopping)
+            return QueueText(*X, 503, "The server is stopping.");
         X->Waiting = true;
         Core.Suspend(Connection);
         return MHD_YES;
@@ -396,9 +401,11 @@ TWebServer::~TWebServer()
 {
     TCore& C = *FCore;
     C.Notifier.reset();
-    // The library must not be stopped with a connection asleep.
+    // The library must not be stopped with a connection asleep: each is woken and ended.
+    C.Stopping = true;
     for (MHD_Connection* Connection : std::exchange(C.Suspended, {}))
         MHD_resume_connection(Connection);
+    MHD_run(C.Daemon);
     MHD_stop_daemon(C.Daemon);
 }
 

@@ -72,7 +72,7 @@ class WebAgent:
             self.agent = subprocess.Popen([os.environ["DORVIK_AGENT"], "--config", self.config], stderr=out, env=env)
         found = {}
         if not wait_until(lambda: found.update(self._page()) or found, 15):
-            self.stop()
+            self.agent.kill()
             raise RuntimeError("the agent did not serve its page:\n" + self.said())
         self.base, self.port = found["url"], found["port"]
         wait_until(lambda: "the reader holds" in self.said())
@@ -90,14 +90,19 @@ class WebAgent:
         self.reader.stdin.flush()
 
     def stop(self):
-        if self.agent.poll() is None:
-            self.agent.send_signal(signal.SIGTERM)
-            self.agent.wait(10)
-        if self.reader.poll() is None:
-            self.reader.stdin.close()
-            self.reader.wait(10)
-        self.reader.stdout.close()
-        self.folder.cleanup()
+        """Stops the agent as systemd does; raises when it did not end cleanly."""
+        try:
+            if self.agent.poll() is None:
+                self.agent.send_signal(signal.SIGTERM)
+                self.agent.wait(10)
+            if self.agent.returncode != 0:
+                raise AssertionError("the agent ended with %d:\n%s" % (self.agent.returncode, self.said()))
+        finally:
+            if self.reader.poll() is None:
+                self.reader.stdin.close()
+                self.reader.wait(10)
+            self.reader.stdout.close()
+            self.folder.cleanup()
 
     def __enter__(self):
         return self

@@ -1,7 +1,9 @@
 """The agent's page at the HTTP level: the real dorvik-agent on loopback, spoken to as clients would."""
 
+import http.client
 import json
 import os
+import signal
 import socket
 import ssl
 import subprocess
@@ -109,6 +111,33 @@ class PageTest(unittest.TestCase):
         self.assertEqual(held[0].recv(100), b"")
         for s in held:
             s.close()
+
+
+class ReloadTest(unittest.TestCase):
+    def test_a_reload_moves_the_page_and_ends_the_open_ones(self):
+        with WebAgent(tls=True) as web:
+            session = web.sign_in("alice")
+            stream = web.connect()
+            stream.request("GET", "/api/events", headers={"Cookie": session.cookie})
+            events = stream.getresponse()
+            self.assertEqual(events.read1(100), b": open\nretry: 5000\n\n")
+            with socket.socket() as free:
+                free.bind(("127.0.0.1", 0))
+                port = free.getsockname()[1]
+            with open(web.config) as f:
+                config = f.read()
+            with open(web.config, "w") as f:
+                f.write(config.replace("127.0.0.1:0", "127.0.0.1:%d" % port))
+            web.agent.send_signal(signal.SIGHUP)
+            try:
+                rest = events.read()
+            except http.client.IncompleteRead as cut:
+                rest = cut.partial
+            self.assertEqual(rest, b"")  # ended, not left hanging
+            self.assertTrue(wait_until(lambda: "page is on https://127.0.0.1:%d" % port in web.said()))
+            web.port = port
+            self.assertEqual(web.request("GET", "/api/session", session=session)[0], 200)
+            stream.close()
 
 
 class ThrottleTest(unittest.TestCase):
