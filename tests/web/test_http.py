@@ -5,6 +5,7 @@ import json
 import os
 import signal
 import socket
+import sqlite3
 import ssl
 import subprocess
 import tempfile
@@ -111,6 +112,44 @@ class PageTest(unittest.TestCase):
         self.assertEqual(held[0].recv(100), b"")
         for s in held:
             s.close()
+
+
+class ActivityTest(unittest.TestCase):
+    def test_the_log_is_paged_searched_followed_and_exported_with_the_formula_guard(self):
+        site = 'card,name,master\n1001,Ana Lima,yes\n1002,"=HYPERLINK(""x"")",\n'
+        with WebAgent(tls=False, site=site) as web:
+            session = web.sign_in("bob")
+            stream = web.connect()
+            stream.request("GET", "/api/events?q=ana", headers={"Cookie": session.cookie})
+            events = stream.getresponse()
+            events.read1(100)
+            web.swipe(1002)
+            web.swipe(1001)
+            self.assertTrue(wait_until(lambda: web.said().count("known card") == 2))
+            live = events.read1(1000).decode()
+            self.assertIn('"name":"Ana Lima"', live)
+            self.assertNotIn("HYPERLINK", live)
+            stream.close()
+            # Older rows, more than an export reads at once.
+            db = sqlite3.connect(os.path.join(web.dir, "access.db"), timeout=10)
+            name = db.execute("SELECT NameId FROM Swipes WHERE CardValue = 1002").fetchone()[0]
+            db.executemany("INSERT INTO Swipes(Time, Door, Bytes, CardValue, CardNumber, NameId, Known) VALUES (?, ?, ?, ?, ?, ?, ?)",
+                           [(1000 + i, "Front door", b"\0\0\0\3\xea", 1002, "0000001002 000,1002", name, 1) for i in range(4500)])
+            db.commit()
+            db.close()
+            for query, expected in [("", 4502), ("ana", 1), ("1002", 4501), ("000,1001", 1), ("nobody", 0)]:
+                with self.subTest(query=query):
+                    rows, after = [], ""
+                    while after is not None:
+                        page = json.loads(web.request("GET", "/api/swipes?q=%s%s" % (query, after), session=session)[2])
+                        rows += page["rows"]
+                        after = "&before=" + page["next"] if page["next"] else None
+                    self.assertEqual(len(rows), expected)
+                    self.assertEqual(len({r["id"] for r in rows}), expected)
+            status, headers, body = web.request("GET", "/api/swipes.csv", session=session)
+            lines = body.decode().split("\r\n")
+            self.assertEqual((status, len(lines)), (200, 4504))  # the header, every row, and the last line's end
+            self.assertEqual(sum(',"\'=HYPERLINK(""x"")",' in line for line in lines), 4501)
 
 
 class ReloadTest(unittest.TestCase):

@@ -154,18 +154,16 @@
     tr.dataset.door = door.id;
     const name = element('th', door.name);
     name.scope = 'row';
-    tr.append(name, readerCell(door));
-    if (session.role === 'admin' && door.online && door.mode !== null) {
-      const [modeCell, delayCell, saveCell] = doorControls(tr, door);
-      tr.append(modeCell, delayCell);
-      tr.saveCell = saveCell;
-    } else {
-      tr.append(cell('Mode', door.mode === null ? '–' : (modeNames[door.mode] || door.mode)),
-                cell('Delay', door.delay === null ? '–' : door.delay + ' s'));
-    }
-    tr.append(cell('Cards', door.cards === null ? '–' : String(door.cards)),
+    const admin = session.role === 'admin';
+    // Controls only where a change can be made: for an admin, at a door whose reader is there.
+    const [modeCell, delayCell, saveCell] = admin && door.online && door.mode !== null ? doorControls(tr, door) : [
+      cell('Mode', door.mode === null ? '–' : (modeNames[door.mode] || door.mode)),
+      cell('Delay', door.delay === null ? '–' : door.delay + ' s'),
+      cell(undefined),
+    ];
+    tr.append(name, readerCell(door), modeCell, delayCell, cell('Cards', door.cards === null ? '–' : String(door.cards)),
               cell('Next change', door.next ? door.next.text : '–', door.next ? '' : 'empty'));
-    if (session.role === 'admin') tr.append(tr.saveCell || cell(undefined));
+    if (admin) tr.append(saveCell);
     return tr;
   }
 
