@@ -1,6 +1,7 @@
 #include "agent/AgentConfig.h"
 
 #include "agent/MqttSettings.h"
+#include "agent/WebSettings.h"
 #include "common/Errors.h"
 
 #include <QDir>
@@ -15,6 +16,7 @@ const QSet<QString> DoorKeys = {"name", "port", "site-file"};
 const QSet<QString> LogKeys = {"path", "keep-days"};
 const QSet<QString> MqttKeys = {"host", "port", "client-id", "username", "password-file", "ca-file", "cert-file",
                                 "key-file", "prefix", "keepalive", "commands", "discovery", "discovery-prefix"};
+const QSet<QString> WebKeys = {"listen", "cert-file", "key-file", "users-file"};
 const QSet<QString> AgentKeys = {};
 
 [[noreturn]] void Bad(const QString& FileName, int Line, const QString& Why)
@@ -85,6 +87,21 @@ QString Beside(const QString& FileName, const QString& Path)
     return Path.isEmpty() ? Path : QFileInfo(FileName).absoluteDir().absoluteFilePath(Path);
 }
 
+// [web]: checked whole here, so that --check and a reload refuse what the page would refuse.
+std::optional<TWebSettings> WebSection(const QString& FileName, const TSection& S)
+{
+    CheckKeys(FileName, S, WebKeys);
+    QMap<QString, QString> Web = S.Values;
+    for (const QString Key : {"cert-file", "key-file", "users-file"})
+        if (Web.contains(Key))
+            Web[Key] = Beside(FileName, Web[Key]);
+    try {
+        return ParseWebSettings(Web);
+    } catch (const std::exception& E) {
+        Bad(FileName, S.Line, QString::fromUtf8(E.what()));
+    }
+}
+
 } // namespace
 
 TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
@@ -113,6 +130,8 @@ TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
                 Bad(FileName, S.Line, QString::fromUtf8(E.what()));
             }
             Config.Mqtt = Mqtt;
+        } else if (S.Name == u"web") {
+            Config.Web = WebSection(FileName, S);
         } else {
             CheckKeys(FileName, S, DoorKeys);
             TDoorConfig Door{S.Name, S.Values.value(QStringLiteral("name"), S.Name), S.Values.value(QStringLiteral("port")),

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "agent/WebSettings.h"
+
 #include <QMap>
 #include <QString>
 
@@ -25,6 +27,7 @@ struct TAgentConfig
     QString LogPath;                               // [log] path; empty: the state folder's access.db
     int KeepDays = 0;                              // [log] keep-days; 0: rows are kept
     std::optional<QMap<QString, QString>> Mqtt;    // [mqtt], as written; none: no message bus
+    std::optional<TWebSettings> Web;               // [web]; none: no page
 };
 
 // Reads the agent's INI file. A bad file raises Exception with a message that names the file,

@@ -24,7 +24,7 @@ set(Fields "\n${Fields}")
 ExpectMatch("${Fields}" "\nPackage: dorvik-manager\n" "package name")
 ExpectMatch("${Fields}" "\nMaintainer: [^\n]+ <[^\n]+@[^\n]+>\n" "maintainer")
 ExpectMatch("${Fields}" "\nSection: utils\n" "section")
-foreach(Library libqt6widgets6 libqt6svg6 libqt6core6 libudev1 libc6 adduser libqt6sql6-sqlite)
+foreach(Library libqt6widgets6 libqt6svg6 libqt6core6 libudev1 libc6 adduser libqt6sql6-sqlite libmicrohttpd12)
     ExpectMatch("${Fields}" "\nDepends:[^\n]* ${Library}[ ,(\n]" "dependency on ${Library}")
 endforeach()
 

@@ -24,7 +24,9 @@ expect() { # <expected, sorted and space-separated> <words...>: completes the la
 }
 
 expect "diff door" d
-expect "watch write" w
+expect "watch web-user write" w
+expect "add" web-user a
+expect "admin" web-user add dana --role a
 expect "write" wr
 expect "--help --version" --
 expect "/dev/pts/77 tcp://door-pc:4002 ttyFAKE7" read ""

@@ -7,6 +7,9 @@
 #include "common/SignalWatch.h"
 #include "common/Errors.h"
 #include "discovery/AgentDoors.h"
+#include "web/WebServer.h"
+#include "web/WebSite.h"
+#include "web/WebUsersFile.h"
 
 #include <QCoreApplication>
 
@@ -24,7 +27,8 @@ const char Usage[] =
     "after an unplug or a network drop, records every swipe in the access log, offers\n"
     "each door to Dorvik Manager and dorvik-cli as a local socket, and writes a door's\n"
     "site card file to its reader whenever the file changes. With an [mqtt] section it\n"
-    "also publishes every door on an MQTT broker, with Home Assistant discovery.\n"
+    "also publishes every door on an MQTT broker, with Home Assistant discovery; with a\n"
+    "[web] section it serves a page of the doors and their activity (HTTPS).\n"
     "\n"
     "  --config FILE  the configuration (default /etc/dorvik/agent.conf)\n"
     "  --check        check the configuration and exit\n"
@@ -47,6 +51,19 @@ std::optional<TMqttSettings> MqttSettingsOf(const TAgentConfig& Config)
     return ParseMqttSettings(*Config.Mqtt); // checked when the file was read
 }
 
+// The page's certificate must load; a users file that cannot be used yet is only said.
+void CheckWeb(const TWebSettings& Settings)
+{
+    TWebServer::CheckTls(Settings);
+    std::printf("web page on %s\n", Settings.Url().toLocal8Bit().constData());
+    try {
+        const size_t Users = LoadWebUsers(Settings.UsersFile).size();
+        std::printf("%s: %zu users\n", Settings.UsersFile.toLocal8Bit().constData(), Users);
+    } catch (const std::exception& E) {
+        std::printf("warning: no one can sign in yet: %s\n", E.what());
+    }
+}
+
 int Serve(QCoreApplication& App, const QString& ConfigFile)
 {
     TSignalWatch Signals;
@@ -62,10 +79,23 @@ int Serve(QCoreApplication& App, const QString& ConfigFile)
             Bus = std::make_unique<TMqttBridge>(Agent, *Settings);
     };
     FollowMqtt();
+    // The page is made after the bus and stays like it; on a reload it follows the new settings.
+    std::unique_ptr<TWebSite> Web;
+    auto FollowWeb = [&] {
+        if (Web)
+            Web->Apply(Agent.Config().Web);
+        else if (Agent.Config().Web)
+            Web = std::make_unique<TWebSite>(Agent, *Agent.Config().Web);
+    };
+    FollowWeb();
     bool Stopping = false;
     Signals.OnReload = [&] {
         Agent.Reload();
+        // A bus made now would set the doors' handlers over the page's: the page follows again after it.
+        if (!Bus && MqttSettingsOf(Agent.Config()))
+            Web.reset();
         FollowMqtt();
+        FollowWeb();
     };
     Signals.OnStop = [&] {
         if (std::exchange(Stopping, true))
@@ -117,6 +147,8 @@ int main(int argc, char** argv)
         const TAgentConfig Config = LoadAgentConfig(ConfigFile);
         if (CheckOnly) {
             std::printf("%s: %zu doors\n", ConfigFile.toLocal8Bit().constData(), Config.Doors.size());
+            if (Config.Web)
+                CheckWeb(*Config.Web);
             return 0;
         }
         return Serve(App, ConfigFile);
