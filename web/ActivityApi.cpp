@@ -34,12 +34,6 @@ std::vector<TSwipeRecord> Select(TAgent& Agent, const TLogQuery& Query, const st
     return Rows;
 }
 
-// A spreadsheet runs a cell that starts with one of these as a formula.
-QString Guarded(const QString& Field)
-{
-    return !Field.isEmpty() && QStringLiteral("=+-@\t\r").contains(Field[0]) ? u'\'' + Field : Field;
-}
-
 } // namespace
 
 TLogQuery SearchQuery(const QString& Text)
@@ -100,11 +94,8 @@ void TActivityApi::Export(const TWebRequest& Request, TWebReply Reply) const
     Stream->OnDrained = [&Agent, Query, Out, After] {
         const std::vector<TSwipeRecord> Page = Select(Agent, Query, *After);
         QByteArray Lines;
-        for (TSwipeRecord Swipe : Page) {
-            Swipe.Door = Guarded(Swipe.Door);
-            Swipe.Name = Guarded(Swipe.Name);
-            Lines += SwipeCsvLine(Swipe).toUtf8();
-        }
+        for (const TSwipeRecord& Swipe : Page)
+            Lines += SwipeCsvLine(Swipe).toUtf8(); // guarded against formulas there
         Out->Write(Lines);
         if (Page.size() < size_t(ExportRows))
             return Out->End();

@@ -14,9 +14,9 @@ TWebSite::TWebSite(TAgent& Agent, const TWebSettings& Settings, QObject* Owner)
     FAuth.OnSay = [this](int Priority, const QString& Text) { Say(Priority, Text); };
     FAuth.OnSignedOut = [this](const QByteArray& Id) { FStreams.SignedOut(Id); };
     FDoors.OnDoor = [this](const QJsonObject& Door) { FStreams.Door(Door); };
-    FAgentSwipe = std::exchange(Agent.OnSwipe, [this](TDoor& Door, const TSwipeRecord& Swipe) {
+    FAgentSwipe = std::exchange(Agent.OnSwipe, [this](const TSwipeRecord& Swipe) {
         if (FAgentSwipe)
-            FAgentSwipe(Door, Swipe);
+            FAgentSwipe(Swipe);
         FStreams.Swipe(Swipe);
     });
     FAgentDoorAdded = std::exchange(Agent.OnDoorAdded, [this](TDoor& Door) {

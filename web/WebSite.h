@@ -58,7 +58,7 @@ private:
     TEventStreams FStreams;
     std::unique_ptr<TWebServer> FServer; // last: its connections end before what they reach
     // The agent's own handlers, called first and put back when the page goes.
-    std::function<void(TDoor&, const TSwipeRecord&)> FAgentSwipe;
+    std::function<void(const TSwipeRecord&)> FAgentSwipe;
     std::function<void(TDoor&)> FAgentDoorAdded;
     std::function<void(const QString&)> FAgentDoorRemoved;
 };
