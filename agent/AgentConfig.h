@@ -1,5 +1,8 @@
 #pragma once
 
+#include "access/Schedule.h"
+
+#include <QByteArray>
 #include <QMap>
 #include <QString>
 
@@ -25,6 +28,8 @@ struct TAgentConfig
     QString LogPath;                               // [log] path; empty: the state folder's access.db
     int KeepDays = 0;                              // [log] keep-days; 0: rows are kept
     std::optional<QMap<QString, QString>> Mqtt;    // [mqtt], as written; none: no message bus
+    QByteArray TimeZone;                           // [site] time-zone, a zone the system knows; empty: the system's
+    QMap<QString, TSchedule> Schedules;            // [schedule NAME] sections, by name
 };
 
 // Reads the agent's INI file. A bad file raises Exception with a message that names the file,
