@@ -63,6 +63,8 @@ public:
     TAccessRules(const TAccessRules&) = delete;
     TAccessRules& operator=(const TAccessRules&) = delete;
 
+    // The site list, the setup and the doors the rules were made for (Doors() filled in when the
+    // setup named none).
     const TSiteList& Site() const { return FSite; }
     const TAccessSetup& Setup() const { return FSetup; }
     const std::vector<TAccessDoor>& Doors() const { return FSetup.Doors; }

@@ -24,6 +24,7 @@ public:
     // Makes Spans() hold every span that meets [From, To).
     void Cover(TInstant From, TInstant To);
 
+    // Whether it is open at At (it opens at a span's From and is closed again at its To).
     bool IsOpen(TInstant At);
     // The first instant after After at which it opens or closes; none when it never does again.
     std::optional<TInstant> NextEdge(TInstant After);

@@ -24,6 +24,7 @@ TInstant FirstShowing(const QTimeZone& Zone, QDate Day, int Minute);
 // The day a clock in Zone shows at At.
 QDate DayAt(const QTimeZone& Zone, TInstant At);
 
+// Time as an instant, whatever zone it is given in.
 TInstant InstantOf(const QDateTime& Time);
 // At as Zone's clock shows it.
 QDateTime LocalTimeOf(const QTimeZone& Zone, TInstant At);
