@@ -16,3 +16,4 @@ int RunSync(const QStringList& Args);
 int RunDiff(const QStringList& Args);
 int RunLog(const QStringList& Args);
 int RunWatch(const QStringList& Args);
+int RunAccess(const QStringList& Args);

@@ -32,6 +32,10 @@ const char Usage[] =
     "                                     list the swipes of the access log\n"
     "  watch PORT... [--log[=DB]] [--format table|json]\n"
     "                                     print (and log) every card swiped\n"
+    "  access check SITE [--config FILE] [--at TIME] [--door ID]\n"
+    "                                     who may enter at each door, and when\n"
+    "  access plan SITE [--config FILE] [--days N]\n"
+    "                                     the doors' coming list changes, in order\n"
     "\n"
     "Commands that talk to the reader take --timeout SECONDS (default 5). PORT is a\n"
     "device name such as ttyUSB0, a path such as /dev/pts/3, or a reader on the\n"
@@ -53,7 +57,7 @@ struct Command
 const Command Commands[] = {
     {"ports", RunPorts}, {"read", RunRead},     {"write", RunWrite},   {"door", RunDoor},
     {"show", RunShow},   {"import", RunImport}, {"export", RunExport}, {"sync", RunSync},
-    {"diff", RunDiff},   {"log", RunLog}, {"watch", RunWatch},
+    {"diff", RunDiff},   {"log", RunLog}, {"watch", RunWatch}, {"access", RunAccess},
 };
 
 const Command* CommandNamed(const QString& Name)
