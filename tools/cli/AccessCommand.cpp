@@ -5,6 +5,7 @@
 
 #include "access/AccessRules.h"
 #include "access/SiteCheck.h"
+#include "access/ZoneTime.h"
 #include "agent/AgentConfig.h"
 #include "log/TimeText.h"
 #include "reader/Protocol.h"
@@ -89,9 +90,13 @@ QDateTime MomentOf(const TArguments& Given, const QTimeZone& Zone)
     if (!Time)
         throw EUsage(Format("invalid --at '%s': give ISO 8601, an age such as 2h or 7d, or today",
                             Given.Value(QStringLiteral("at")).toUtf8().constData()));
-    if (Time->timeSpec() == Qt::LocalTime)
-        return QDateTime(Time->date(), Time->time(), Zone).toUTC();
-    return Time->toUTC();
+    if (Time->timeSpec() != Qt::LocalTime)
+        return Time->toUTC();
+    // As the rules read the site's clock: a time it skips is when it jumps past it, a time it
+    // shows twice its first showing.
+    const QTime Clock = Time->time();
+    const TInstant At = FirstShowing(Zone, Time->date(), Clock.hour() * 60 + Clock.minute()) + Clock.second() * 1000 + Clock.msec();
+    return QDateTime::fromMSecsSinceEpoch(At, Qt::UTC);
 }
 
 int DaysOf(const TArguments& Given)
