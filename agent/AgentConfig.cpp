@@ -3,12 +3,14 @@
 #include "agent/MqttSettings.h"
 #include "agent/WebSettings.h"
 #include "common/Errors.h"
+#include "common/LineFault.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTimeZone>
 
 namespace {
 
@@ -18,6 +20,8 @@ const QSet<QString> MqttKeys = {"host", "port", "client-id", "username", "passwo
                                 "key-file", "prefix", "keepalive", "commands", "discovery", "discovery-prefix"};
 const QSet<QString> WebKeys = {"listen", "cert-file", "key-file", "users-file"};
 const QSet<QString> AgentKeys = {};
+const QSet<QString> SiteKeys = {"time-zone"};
+const QString SchedulePrefix = QStringLiteral("schedule ");
 
 [[noreturn]] void Bad(const QString& FileName, int Line, const QString& Why)
 {
@@ -36,6 +40,7 @@ struct TSection
     QString Name;
     int Line = 0;
     QMap<QString, QString> Values;
+    QMap<QString, int> Lines; // each key's
 };
 
 std::vector<TSection> Sections(const QString& FileName, const QByteArray& Text)
@@ -51,13 +56,17 @@ std::vector<TSection> Sections(const QString& FileName, const QByteArray& Text)
         if (Line.startsWith('[')) {
             if (!Line.endsWith(']'))
                 Bad(FileName, Number, QStringLiteral("a section is written [name]"));
-            const QString Name = Line.mid(1, Line.size() - 2).trimmed();
-            if (!Id.match(Name).hasMatch())
+            QString Name = Line.mid(1, Line.size() - 2).trimmed();
+            if (Name.startsWith(SchedulePrefix)) {
+                Name = SchedulePrefix + Name.mid(SchedulePrefix.size()).trimmed();
+                if (!IsScheduleName(Name.mid(SchedulePrefix.size())))
+                    Bad(FileName, Number, QStringLiteral("[%1]: a schedule's name takes letters, digits, '-' and '_' only").arg(Name));
+            } else if (!Id.match(Name).hasMatch())
                 Bad(FileName, Number, QStringLiteral("[%1]: a door's id takes letters, digits and '-' only").arg(Name));
             for (const TSection& S : Result)
                 if (S.Name == Name)
                     Bad(FileName, Number, QStringLiteral("[%1] is given twice").arg(Name));
-            Result.push_back({Name, Number, {}});
+            Result.push_back({Name, Number, {}, {}});
             continue;
         }
         const qsizetype Equals = Line.indexOf('=');
@@ -70,6 +79,7 @@ std::vector<TSection> Sections(const QString& FileName, const QByteArray& Text)
         if (S.Values.contains(Key))
             Bad(FileName, Number, QStringLiteral("[%1] %2 is given twice").arg(S.Name, Key));
         S.Values.insert(Key, Value(Line.mid(Equals + 1)));
+        S.Lines.insert(Key, Number);
     }
     return Result;
 }
@@ -118,6 +128,22 @@ TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
                 Config.KeepDays = S.Values.value(QStringLiteral("keep-days")).toInt(&Ok);
             if (!Ok || Config.KeepDays < 0)
                 Bad(FileName, S.Line, QStringLiteral("[log] keep-days takes a number of days"));
+        } else if (S.Name == u"site") {
+            CheckKeys(FileName, S, SiteKeys);
+            Config.TimeZone = S.Values.value(QStringLiteral("time-zone")).toUtf8();
+            if (!Config.TimeZone.isEmpty() && !QTimeZone(Config.TimeZone).isValid())
+                Bad(FileName, S.Lines.value(QStringLiteral("time-zone")),
+                    QStringLiteral("[site] time-zone: this system knows no zone '%1' (see timedatectl list-timezones)").arg(QString::fromUtf8(Config.TimeZone)));
+        } else if (S.Name.startsWith(SchedulePrefix)) {
+            const QString Name = S.Name.mid(SchedulePrefix.size());
+            QMap<QString, TConfigValue> Keys;
+            for (auto I = S.Values.cbegin(); I != S.Values.cend(); ++I)
+                Keys.insert(I.key(), {I.value(), S.Lines.value(I.key())});
+            try {
+                Config.Schedules.insert(Name, ParseSchedule(Name, S.Line, Keys));
+            } catch (const ELineFault& E) {
+                Bad(FileName, E.Line, E.Reason);
+            }
         } else if (S.Name == u"mqtt") {
             CheckKeys(FileName, S, MqttKeys);
             QMap<QString, QString> Mqtt = S.Values;

@@ -2,6 +2,9 @@
 
 #include "agent/WebSettings.h"
 
+#include "access/Schedule.h"
+
+#include <QByteArray>
 #include <QMap>
 #include <QString>
 
@@ -28,6 +31,8 @@ struct TAgentConfig
     int KeepDays = 0;                              // [log] keep-days; 0: rows are kept
     std::optional<QMap<QString, QString>> Mqtt;    // [mqtt], as written; none: no message bus
     std::optional<TWebSettings> Web;               // [web]; none: no page
+    QByteArray TimeZone;                           // [site] time-zone, a zone the system knows; empty: the system's
+    QMap<QString, TSchedule> Schedules;            // [schedule NAME] sections, by name
 };
 
 // Reads the agent's INI file. A bad file raises Exception with a message that names the file,

@@ -7,7 +7,7 @@ work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 mkdir backups
-touch cards.tdb OLD.TDB names.csv notes.txt access.db
+touch cards.tdb OLD.TDB names.csv notes.txt access.db agent.conf
 export DORVIK_EXTRA_PORTS=ttyFAKE7:/dev/pts/77:tcp://door-pc:4002
 
 failures=0
@@ -47,4 +47,11 @@ expect "log" l
 expect "--card" log --since 2h --ca
 expect "csv json table" log --format ""
 expect "access.db backups" log --db ""
+expect "access" a
+expect "check plan" access ""
+expect "OLD.TDB backups cards.tdb names.csv" access check ""
+expect "--at --config --days --door --format --help" access plan names.csv --
+expect "agent.conf backups" access check names.csv --config ""
+expect "json table" access check names.csv --format ""
+expect "" access plan names.csv --config agent.conf --days 3 ""
 [ $failures -eq 0 ]

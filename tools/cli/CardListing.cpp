@@ -1,6 +1,6 @@
 #include "tools/cli/CardListing.h"
 
-#include "tools/cli/Csv.h"
+#include "common/CsvLine.h"
 #include "tools/cli/TextTable.h"
 #include "cards/CardJson.h"
 #include "cards/NameText.h"

@@ -17,3 +17,4 @@ int RunDiff(const QStringList& Args);
 int RunLog(const QStringList& Args);
 int RunWatch(const QStringList& Args);
 int RunWebUser(const QStringList& Args);
+int RunAccess(const QStringList& Args);

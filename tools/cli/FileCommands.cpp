@@ -3,7 +3,7 @@
 #include "tools/cli/CardListing.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/Console.h"
-#include "tools/cli/TextFiles.h"
+#include "common/TextFiles.h"
 
 #include "cards/CardDatabaseFile.h"
 #include "reader/DoorMode.h"

@@ -34,6 +34,10 @@ const char Usage[] =
     "                                     print (and log) every card swiped\n"
     "  web-user add|remove|list [NAME] [--role viewer|admin] [--file FILE]\n"
     "                                     the users of dorvik-agent's page\n"
+    "  access check SITE [--config FILE] [--at TIME] [--door ID]\n"
+    "                                     who may enter at each door, and when\n"
+    "  access plan SITE [--config FILE] [--days N]\n"
+    "                                     the doors' coming list changes, in order\n"
     "\n"
     "Commands that talk to the reader take --timeout SECONDS (default 5). PORT is a\n"
     "device name such as ttyUSB0, a path such as /dev/pts/3, or a reader on the\n"
@@ -56,6 +60,7 @@ const Command Commands[] = {
     {"ports", RunPorts}, {"read", RunRead},     {"write", RunWrite},   {"door", RunDoor},
     {"show", RunShow},   {"import", RunImport}, {"export", RunExport}, {"sync", RunSync},
     {"diff", RunDiff},   {"log", RunLog}, {"watch", RunWatch}, {"web-user", RunWebUser},
+    {"access", RunAccess},
 };
 
 const Command* CommandNamed(const QString& Name)

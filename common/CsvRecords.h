@@ -16,6 +16,6 @@ struct TCsvRecord
     QStringList Fields;
 };
 
-// Splits Text into records. Lines that hold nothing are skipped. Raises Exception naming the
-// line for a quote that is never closed or text between a closing quote and the next comma.
+// Splits Text into records. Lines that hold nothing are skipped. Raises ELineFault for a quote
+// that is never closed or text between a closing quote and the next comma.
 std::vector<TCsvRecord> ParseCsv(const QString& Text);

@@ -1,10 +1,10 @@
-#include "tools/cli/Csv.h"
+#include "common/CsvRecords.h"
 
-#include "common/Errors.h"
+#include "common/LineFault.h"
 
 namespace {
 
-[[noreturn]] void Fail(int Line, const char* What) { throw Exception(Format("line %d: %s", Line, What)); }
+[[noreturn]] void Fail(int Line, const char* What) { throw ELineFault(Line, QString::fromUtf8(What)); }
 
 // Walks the text once; Line counts every line break, also those inside quoted fields.
 class CsvParser

@@ -1,4 +1,4 @@
-#include "tools/cli/TextFiles.h"
+#include "common/TextFiles.h"
 
 #include "common/Errors.h"
 #include "common/SystemError.h"

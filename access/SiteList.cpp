@@ -1,0 +1,38 @@
+#include "access/SiteList.h"
+
+#include "cards/CardDatabaseFile.h"
+#include "common/TextFiles.h"
+
+namespace {
+
+// The list of a card database file: every card, every door, always, the file's master.
+TSiteRead TdbSite(const QString& FileName)
+{
+    TLoadedCardDatabase File = LoadCardDatabaseFile(FileName);
+    TSiteRead Read;
+    Read.Site.FileName = FileName;
+    for (int I = 0; I < File.Tags.Count(); ++I)
+        Read.Site.Cards.push_back({File.Tags.Items(I), 0, {}, {}, {}});
+    if (!Read.Site.Cards.empty())
+        Read.Site.Master = File.Master < Read.Site.Cards.size() ? int(File.Master) : 0;
+    return Read;
+}
+
+} // namespace
+
+TSiteRead ReadSiteFile(const QString& FileName)
+{
+    if (FileName.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive))
+        return ReadSiteCsv(FileName, ReadUtf8File(FileName));
+    return TdbSite(FileName);
+}
+
+QString ProblemLines(const QString& FileName, const std::vector<TSiteProblem>& Problems)
+{
+    QString Text;
+    for (const TSiteProblem& Problem : Problems) {
+        const QString Where = Problem.Line > 0 ? QStringLiteral("%1:%2").arg(FileName).arg(Problem.Line) : FileName;
+        Text += QStringLiteral("%1: %2\n").arg(Where, Problem.Text);
+    }
+    return Text;
+}
