@@ -164,7 +164,10 @@ int main(int argc, char** argv)
         TTransaction Batch(Db);
         TSwipeWriter Writer(Db);
         for (int I = 0; I < QueuedSwipes; ++I) {
-            TSwipeRecord Swipe{0, QDateTime::currentDateTimeUtc(), QStringLiteral("Door %1").arg(I % Doors), Card(3000000 + uint32_t(I)), QString(), QString(), false, QString()};
+            TSwipeRecord Swipe;
+            Swipe.Time = QDateTime::currentDateTimeUtc();
+            Swipe.Door = QStringLiteral("Door %1").arg(I % Doors);
+            Swipe.Bytes = Card(3000000 + uint32_t(I));
             Writer.Write(Swipe);
         }
         Batch.Commit();

@@ -12,6 +12,8 @@
 #include <QMutexLocker>
 #include <QUuid>
 
+#include <limits>
+
 namespace {
 
 // Reading never waits long for the lock a writer holds (WAL readers seldom need one at all).
@@ -82,6 +84,13 @@ void TAccessLog::MarkPublished(const std::vector<qint64>& Ids)
     StartWriter();
     if (FWriter && !Ids.empty())
         QMetaObject::invokeMethod(FWriter, [Writer = FWriter, Ids] { Writer->Mark(Ids); }, Qt::QueuedConnection);
+}
+
+void TAccessLog::RecordChange(const TChangeRecord& Change)
+{
+    StartWriter();
+    if (FWriter)
+        QMetaObject::invokeMethod(FWriter, [Writer = FWriter, Change] { Writer->TakeChange(Change); }, Qt::QueuedConnection);
 }
 
 void TAccessLog::Prune(const QDateTime& Before)
@@ -253,6 +262,32 @@ TLogStatus TAccessLog::Status() const
     }
     Status.Problem = Error();
     return Status;
+}
+
+std::vector<TChangeRecord> TAccessLog::Changes(const std::optional<QDateTime>& Since,
+                                               const std::optional<QDateTime>& Until, int Limit) const
+{
+    std::vector<TChangeRecord> Found;
+    if (!OpenReader())
+        return Found;
+    QString Sql = QStringLiteral("SELECT Id, Time, User, Address, What FROM Changes WHERE Time >= ? AND Time < ? "
+                                 "ORDER BY Time DESC, Id DESC");
+    QVariantList Values{Since ? Since->toMSecsSinceEpoch() : std::numeric_limits<qint64>::min(),
+                        Until ? Until->toMSecsSinceEpoch() : std::numeric_limits<qint64>::max()};
+    if (Limit > 0) {
+        Sql += QStringLiteral(" LIMIT ?");
+        Values << Limit;
+    }
+    try {
+        QSqlQuery Rows = Exec(Database(), Sql, Values);
+        while (Rows.next())
+            Found.push_back({Rows.value(0).toLongLong(), QDateTime::fromMSecsSinceEpoch(Rows.value(1).toLongLong(), Qt::UTC),
+                             Rows.value(2).toString(), Rows.value(3).toString(), Rows.value(4).toString()});
+    } catch (const ESql& E) {
+        Fail(E.Error());
+        Found.clear();
+    }
+    return Found;
 }
 
 qint64 TAccessLog::Dropped() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log/ChangeRecord.h"
 #include "log/LogFiles.h"
 #include "log/LogQuery.h"
 #include "log/LogWriter.h"
@@ -61,6 +62,8 @@ public:
     void Record(const TSwipeRecord& Swipe);
     // The message bus has these rows acknowledged.
     void MarkPublished(const std::vector<qint64>& Ids);
+    // A change a person made through the agent, kept with the swipes.
+    void RecordChange(const TChangeRecord& Change);
     // Removes the swipes before Before, a short transaction at a time; Pruned says how many.
     void Prune(const QDateTime& Before);
 
@@ -86,6 +89,10 @@ public:
     std::vector<TSwipeRecord> Unpublished(int Limit, qint64 AfterId = 0) const;
     // Counts every row: for a person who asks, not for a window's every update.
     TLogStatus Status() const;
+    // The changes people made, newest first (Limit 0: all); empty with Error() set when the
+    // file cannot be read.
+    std::vector<TChangeRecord> Changes(const std::optional<QDateTime>& Since, const std::optional<QDateTime>& Until,
+                                       int Limit) const;
     // Swipes dropped for room while the file could not take them, ever (those in memory too).
     qint64 Dropped() const;
     // The reading connection; invalid until the file can be read.

@@ -83,7 +83,7 @@ QSqlQuery SelectSwipes(const QSqlDatabase& Db, const TLogQuery& Query, const std
     return Exec(Db, Statement.Sql, Statement.Values);
 }
 
-QString SwipeColumns() { return QStringLiteral("SELECT s.Id, s.Time, s.Door, s.Bytes, s.CardNumber, n.Name, s.Known, s.DoorId"); }
+QString SwipeColumns() { return QStringLiteral("SELECT s.Id, s.Time, s.Door, s.Bytes, s.CardNumber, n.Name, s.Known, s.DoorId, s.Reason"); }
 
 TSwipeRecord SwipeAt(const QSqlQuery& Row)
 {
@@ -97,5 +97,6 @@ TSwipeRecord SwipeAt(const QSqlQuery& Row)
     Swipe.Name = Row.value(5).toString();
     Swipe.Known = Row.value(6).toBool();
     Swipe.DoorId = Row.value(7).toString();
+    Swipe.Reason = Row.value(8).toString();
     return Swipe;
 }

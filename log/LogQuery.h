@@ -36,7 +36,7 @@ TSwipeKey SwipeKey(const TSwipeRecord& Swipe);
 std::optional<uint32_t> CardValueFromText(const QString& Text);
 
 // The SELECT for a query and the values bound to its ? in order. The columns are id, time (ms
-// since 1970, UTC), door, bytes, card number, name, known, door id: SwipeAt reads them. A view of the
+// since 1970, UTC), door, bytes, card number, name, known, door id, reason: SwipeAt reads them. A view of the
 // whole log pages with Limit and After (the last row it has) rather than one open cursor: each
 // page then reads only its own rows, whatever the conditions.
 struct TLogStatement

@@ -44,6 +44,18 @@ void MarkPublished(const QSqlDatabase& Db, const std::vector<qint64>& Ids)
     }
 }
 
+// Qt binds a null string as NULL, which the columns refuse.
+QString Text(const QString& Value) { return Value.isNull() ? QStringLiteral("") : Value; }
+
+void WriteChanges(const QSqlDatabase& Db, std::vector<TChangeRecord>& Changes)
+{
+    for (TChangeRecord& Change : Changes)
+        Change.Id = Exec(Db, QStringLiteral("INSERT INTO Changes(Time, User, Address, What) VALUES(?, ?, ?, ?)"),
+                         {Change.Time.toMSecsSinceEpoch(), Text(Change.User), Text(Change.Address), Text(Change.What)})
+                        .lastInsertId()
+                        .toLongLong();
+}
+
 bool AlreadyImported(const QSqlDatabase& Db, const QString& Token)
 {
     return Exec(Db, QStringLiteral("SELECT 1 FROM Imports WHERE Token = ?"), {Token}).next();
@@ -131,6 +143,7 @@ void TLogWriter::TakeInSideFile()
                 continue;
             for (TSwipeRecord& Swipe : Segment.Swipes)
                 Writer.Write(Swipe);
+            WriteChanges(Db, Segment.Changes);
             Count += int(Segment.Swipes.size());
             AddDropped(Db, Segment.Dropped);
             Exec(Db, QStringLiteral("INSERT INTO Imports(Token) VALUES(?)"), {Segment.Token});
@@ -177,6 +190,12 @@ void TLogWriter::Mark(const std::vector<qint64>& Ids)
     PostAttempt();
 }
 
+void TLogWriter::TakeChange(const TChangeRecord& Change)
+{
+    FChanges.push_back(Change);
+    PostAttempt();
+}
+
 // Swipes that arrive while one commit runs are gathered into the next: one disk sync for many.
 void TLogWriter::PostAttempt()
 {
@@ -188,7 +207,7 @@ void TLogWriter::PostAttempt()
 void TLogWriter::Attempt()
 {
     FAttemptPosted = false;
-    if (FQueue.empty() && FMarks.empty() && FUnsaved == 0)
+    if (FQueue.empty() && FMarks.empty() && FChanges.empty() && FUnsaved == 0)
         return;
     if (!Open())
         return Failed();
@@ -199,6 +218,7 @@ void TLogWriter::Attempt()
         for (TSwipeRecord& Swipe : FQueue)
             Writer.Write(Swipe);
         MarkPublished(Db, FMarks);
+        WriteChanges(Db, FChanges);
         AddDropped(Db, FUnsaved);
         Batch.Commit();
     } catch (const ESql& E) {
@@ -215,6 +235,7 @@ void TLogWriter::Attempt()
     FQueue.clear();
     FHeld = 0;
     FMarks.clear();
+    FChanges.clear();
     {
         const QMutexLocker Locked(&FState->Lock);
         FState->Settled += qint64(Rows.size());
@@ -290,9 +311,9 @@ TLogClosing TLogWriter::Finish()
     FPruneBefore.reset();
     Attempt();
     TLogClosing Closing;
-    if (!FQueue.empty() || FUnsaved > 0) {
+    if (!FQueue.empty() || !FChanges.empty() || FUnsaved > 0) {
         TPendingFileLock File(FPath, true, FSharing);
-        if (File.Held() && File.Append(PendingSegmentText(FQueue, FUnsaved))) {
+        if (File.Held() && File.Append(PendingSegmentText(FQueue, FChanges, FUnsaved))) {
             Closing.SetAside = int(FQueue.size());
         } else {
             Closing.Lost = int(FQueue.size());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log/ChangeRecord.h"
 #include "log/LogFiles.h"
 #include "log/SwipeRecord.h"
 
@@ -54,6 +55,7 @@ public:
     // Take and one try at once; true, with the row's id, when it was committed.
     bool TakeNow(TSwipeRecord& Swipe);
     void Mark(const std::vector<qint64>& Ids);
+    void TakeChange(const TChangeRecord& Change);
     // Removes the rows before Before, a short transaction at a time.
     void Prune(const QDateTime& Before);
     // A last try; what is left goes to the side file. Closes the connection.
@@ -91,6 +93,7 @@ private:
     int FUnsaved = 0;
     qint64 FLastId = 0;
     std::vector<qint64> FMarks;
+    std::vector<TChangeRecord> FChanges;
     bool FAttemptPosted = false;
     int FBackoffMs = 0;
     QTimer* FRetry;                  // owned as a child

@@ -21,12 +21,14 @@ TSwipeRecord SwipeOf(const QJsonObject& Object)
     Swipe.CardNumber = Object[QStringLiteral("cardNumber")].toString();
     Swipe.Name = Object[QStringLiteral("name")].toString();
     Swipe.Known = Object[QStringLiteral("known")].toBool();
+    Swipe.Reason = Object[QStringLiteral("reason")].toString();
     return Swipe;
 }
 
 } // namespace
 
-QByteArray PendingSegmentText(const std::deque<TSwipeRecord>& Swipes, int Dropped)
+QByteArray PendingSegmentText(const std::deque<TSwipeRecord>& Swipes, const std::vector<TChangeRecord>& Changes,
+                              int Dropped)
 {
     QByteArray Text = Line({{QStringLiteral("segment"), QUuid::createUuid().toString(QUuid::WithoutBraces)}});
     for (const TSwipeRecord& Swipe : Swipes) {
@@ -35,6 +37,8 @@ QByteArray PendingSegmentText(const std::deque<TSwipeRecord>& Swipes, int Droppe
         Object.insert(QStringLiteral("doorId"), Swipe.DoorId);
         Text += Line(Object);
     }
+    for (const TChangeRecord& Change : Changes)
+        Text += Line({{QStringLiteral("change"), ChangeJson(Change)}});
     if (Dropped > 0)
         Text += Line({{QStringLiteral("dropped"), Dropped}});
     return Text;
@@ -46,11 +50,13 @@ std::vector<TPendingSegment> PendingSegments(const QByteArray& Text)
     for (const QByteArray& Raw : Text.split('\n')) {
         const QJsonObject Object = QJsonDocument::fromJson(Raw).object();
         if (Object.contains(QStringLiteral("segment")))
-            Segments.push_back({Object[QStringLiteral("segment")].toString(), {}, 0});
+            Segments.push_back({Object[QStringLiteral("segment")].toString(), {}, {}, 0});
         else if (Segments.empty() || Object.isEmpty())
             continue;
         else if (Object.contains(QStringLiteral("dropped")))
             Segments.back().Dropped += Object[QStringLiteral("dropped")].toInt();
+        else if (Object.contains(QStringLiteral("change")))
+            Segments.back().Changes.push_back(ChangeFromJson(Object[QStringLiteral("change")].toObject()));
         else if (const TSwipeRecord Swipe = SwipeOf(Object); Swipe.Time.isValid())
             Segments.back().Swipes.push_back(Swipe);
     }

@@ -52,10 +52,25 @@ void AddDoorId(const QSqlDatabase& Db)
     Exec(Db, QStringLiteral("ALTER TABLE Swipes ADD COLUMN DoorId TEXT NOT NULL DEFAULT ''"));
 }
 
+// Why the agent's rules did not admit the card ("expired 2026-11-30"); empty for older rows and
+// for swipes outside the agent.
+void AddReason(const QSqlDatabase& Db)
+{
+    Exec(Db, QStringLiteral("ALTER TABLE Swipes ADD COLUMN Reason TEXT NOT NULL DEFAULT ''"));
+}
+
+// What people changed through the agent's page, and who: a door's settings, the site list.
+void AddChanges(const QSqlDatabase& Db)
+{
+    Exec(Db, QStringLiteral("CREATE TABLE Changes(Id INTEGER PRIMARY KEY AUTOINCREMENT, Time INTEGER NOT NULL, "
+                            "User TEXT NOT NULL, Address TEXT NOT NULL, What TEXT NOT NULL)"));
+    Exec(Db, QStringLiteral("CREATE INDEX ChangesByTime ON Changes(Time)"));
+}
+
 using TStep = void (*)(const QSqlDatabase&);
 
 // Step N takes a file from version N to N + 1. Only ever append: files of every version exist.
-constexpr TStep Steps[] = {CreateFirstTables, AddPublished, AddCounters, AddDoorId};
+constexpr TStep Steps[] = {CreateFirstTables, AddPublished, AddCounters, AddDoorId, AddReason, AddChanges};
 
 } // namespace
 

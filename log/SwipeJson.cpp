@@ -13,6 +13,7 @@ QJsonObject SwipeJson(const TSwipeRecord& Swipe)
         {QStringLiteral("bytes"), SwipeBytesText(Swipe)},
         {QStringLiteral("name"), Swipe.Name},
         {QStringLiteral("known"), Swipe.Known},
+        {QStringLiteral("reason"), Swipe.Reason},
     };
 }
 

@@ -19,6 +19,7 @@ struct TSwipeRecord
     QString Name;       // as text; empty when the list did not hold the card
     bool Known = false; // whether the list held the card
     QString DoorId;     // the agent's id of the door (its section); empty elsewhere
+    QString Reason;     // why the agent's rules do not admit the card now; empty elsewhere
 };
 
 // A swipe of Card at Door now, named from List when it holds the card (List may be null).

@@ -23,7 +23,7 @@ TSwipeWriter::TSwipeWriter(const QSqlDatabase& Db)
     : FAddName(Prepared(Db, QStringLiteral("INSERT INTO Names(Name, Folded) VALUES(?, ?) "
                                            "ON CONFLICT(Name) DO UPDATE SET Name = excluded.Name RETURNING Id"))),
       FAddSwipe(Prepared(Db, QStringLiteral("INSERT INTO Swipes(Time, Door, Bytes, CardValue, CardNumber, NameId, "
-                                            "Known, DoorId) VALUES(?, ?, ?, ?, ?, ?, ?, ?)")))
+                                            "Known, DoorId, Reason) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)")))
 {
 }
 
@@ -37,6 +37,7 @@ void TSwipeWriter::Write(TSwipeRecord& Swipe)
     FAddSwipe.addBindValue(NameId(Swipe.Name));
     FAddSwipe.addBindValue(Swipe.Known ? 1 : 0);
     FAddSwipe.addBindValue(Text(Swipe.DoorId));
+    FAddSwipe.addBindValue(Text(Swipe.Reason));
     Exec(FAddSwipe);
     Swipe.Id = FAddSwipe.lastInsertId().toLongLong();
 }

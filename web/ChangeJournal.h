@@ -22,13 +22,20 @@ public:
     virtual void Record(const TWebChange& Change) = 0;
 };
 
-// The agent's journal, one notice line per change, until the access log keeps a table of them.
-class TJournalChanges : public TChangeJournal
+class TAccessLog;
+
+// The access log's table of changes (dorvik-cli log --changes), and a notice line in the agent's
+// journal for each.
+class TLogChanges : public TChangeJournal
 {
 public:
-    explicit TJournalChanges(std::function<void(int Priority, const QString& Text)> Say) : FSay(std::move(Say)) {}
+    TLogChanges(TAccessLog& Log, std::function<void(int Priority, const QString& Text)> Say)
+        : FLog(Log), FSay(std::move(Say))
+    {
+    }
     void Record(const TWebChange& Change) override;
 
 private:
+    TAccessLog& FLog;
     std::function<void(int Priority, const QString& Text)> FSay;
 };

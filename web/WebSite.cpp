@@ -7,7 +7,7 @@
 
 TWebSite::TWebSite(TAgent& Agent, const TWebSettings& Settings, QObject* Owner)
     : QObject(Owner), FAgent(Agent), FSettings(Settings),
-      FChanges(std::make_unique<TJournalChanges>([this](int Priority, const QString& Text) { Say(Priority, Text); })),
+      FChanges(std::make_unique<TLogChanges>(*Agent.Log(), [this](int Priority, const QString& Text) { Say(Priority, Text); })),
       FAuth(Settings.UsersFile), FDoors(Agent, [this](const TWebChange& Change) { FChanges->Record(Change); }),
       FActivity(Agent), FStreams([this](const QByteArray& Id) { return FAuth.SessionLive(Id); })
 {

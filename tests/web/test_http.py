@@ -83,6 +83,13 @@ class PageTest(unittest.TestCase):
         self.assertEqual((doors[0]["mode"], doors[0]["delay"]), ("momentary", 4))
         self.assertIn("web: alice (127.0.0.1) at ", self.web.said())
         self.assertIn(": door front: mode momentary, delay 4 s", self.web.said())
+        log = os.path.join(self.web.dir, "access.db")
+        self.assertTrue(wait_until(lambda: subprocess.run(
+            [os.environ["DORVIK_CLI"], "log", "--db", log, "--changes", "--format", "json"],
+            capture_output=True, text=True).stdout.count('"user": "alice"') == 1))
+        kept = json.loads(subprocess.run([os.environ["DORVIK_CLI"], "log", "--db", log, "--changes", "--format", "json"],
+                                         capture_output=True, text=True, check=True).stdout)[0]
+        self.assertEqual((kept["address"], kept["what"][:30]), ("127.0.0.1", "door front: mode momentary, de"))
         for bad in [{"mode": "open"}, {"delay": 0}, {"delay": 2.5}, {"delay": "5"}]:
             with self.subTest(bad=bad):
                 self.assertEqual(self.web.request("POST", door, bad, session=self.admin)[0], 400)

@@ -20,9 +20,12 @@ const char LogHelp[] =
     "                      [--format table|csv|json] [--db FILE]\n"
     "       dorvik-cli log --prune DAYS [--db FILE]\n"
     "       dorvik-cli log --status [--db FILE]\n"
+    "       dorvik-cli log --changes [--since TIME] [--until TIME] [--limit N]\n"
+    "                      [--format table|csv|json] [--db FILE]\n"
     "\n"
     "Lists the swipes of the access log, newest first: when, at which door, which\n"
-    "card, the name the card had then and whether the card list held it. The table\n"
+    "card, the name the card had then, whether the card list held it and, for a\n"
+    "door the agent keeps time for, why its rules refused the card. The table\n"
     "shows local time; csv and json show UTC (ISO 8601 with milliseconds).\n"
     "\n"
     "  --since TIME     from this moment on\n"
@@ -39,6 +42,8 @@ const char LogHelp[] =
     "                   how many\n"
     "  --status         how the log stands: its rows, swipes waiting beside it to be\n"
     "                   written, swipes ever dropped, and what is wrong\n"
+    "  --changes        the changes people made on dorvik-agent's page instead:\n"
+    "                   when, who, from which address, and what\n"
     "\n"
     "TIME is ISO 8601 (2024-05-01, 2024-05-01T08:30; local time unless it ends in Z\n"
     "or an offset), an age such as 45s, 30m, 2h, 7d or 2w, or today.\n";
@@ -54,6 +59,7 @@ std::vector<TOptionInfo> LogOptions()
     Options.push_back({{QStringLiteral("db")}, QStringLiteral("FILE")});
     Options.push_back({{QStringLiteral("prune")}, QStringLiteral("DAYS")});
     Options.push_back({{QStringLiteral("status")}, QString()});
+    Options.push_back({{QStringLiteral("changes")}, QString()});
     return Options;
 }
 
@@ -182,6 +188,8 @@ int RunLog(const QStringList& Args)
     const bool Status = Given.IsSet(QStringLiteral("status"));
     if (Pruning && Status)
         throw EUsage("--prune takes no --status");
+    if ((Pruning || Status) && Given.IsSet(QStringLiteral("changes")))
+        throw EUsage(Format("--%s takes no --changes", Pruning ? "prune" : "status"));
     for (const char* Option : QueryOptions) {
         if ((Pruning || Status) && Given.IsSet(QString::fromLatin1(Option)))
             throw EUsage(Format("--%s takes no --%s", Pruning ? "prune" : "status", Option));
@@ -194,6 +202,16 @@ int RunLog(const QStringList& Args)
         return Prune(Path, Days, Now);
     if (Status)
         return ShowStatus(Path);
+    if (Given.IsSet(QStringLiteral("changes"))) {
+        if (!Query.Door.isEmpty() || !Query.Card.isEmpty() || !Query.NameText.isEmpty())
+            throw EUsage("--changes takes only --since, --until, --limit, --format and --db");
+        const std::unique_ptr<TAccessLog> Log = OpenToRead(Path);
+        const std::vector<TChangeRecord> Changes = Log->Changes(Query.Since, Query.Until, Query.Limit);
+        if (!Log->Error().isEmpty())
+            throw Exception(Log->Error().toStdString());
+        Print(ChangeListing(Changes, Chosen));
+        return 0;
+    }
     const std::unique_ptr<TAccessLog> Log = OpenToRead(Path);
     if (!Log->Error().isEmpty())
         throw Exception(Log->Error().toStdString());

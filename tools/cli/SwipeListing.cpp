@@ -7,6 +7,9 @@
 #include "log/SwipeCsv.h"
 #include "log/SwipeJson.h"
 
+#include "common/CsvLine.h"
+
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <functional>
@@ -42,13 +45,13 @@ private:
 QStringList TableRow(const TSwipeRecord& Swipe)
 {
     return {Swipe.Time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), Swipe.Door, Swipe.CardNumber,
-            Swipe.Name, Swipe.Known ? QStringLiteral("Yes") : QStringLiteral("No")};
+            Swipe.Name, Swipe.Known ? QStringLiteral("Yes") : QStringLiteral("No"), Swipe.Reason};
 }
 
 QString Table(const TAccessLog& Log, const TLogStatement& Statement)
 {
     const QStringList Header{QStringLiteral("Time"), QStringLiteral("Door"), QStringLiteral("Card number"),
-                             QStringLiteral("Name"), QStringLiteral("Known")};
+                             QStringLiteral("Name"), QStringLiteral("Known"), QStringLiteral("Reason")};
     std::vector<qsizetype> Width;
     WidenTextTable(Width, Header);
     const QString Problem = Log.ForEach(Statement, [&](const TSwipeRecord& Swipe) {
@@ -94,6 +97,31 @@ QString Json(const TAccessLog& Log, const TLogStatement& Statement)
 }
 
 } // namespace
+
+QString ChangeListing(const std::vector<TChangeRecord>& Changes, ListingFormat Format)
+{
+    QString Text;
+    switch (Format) {
+    case ListingFormat::Table: {
+        std::vector<QStringList> Rows{{QStringLiteral("Time"), QStringLiteral("User"), QStringLiteral("Address"), QStringLiteral("What")}};
+        for (const TChangeRecord& C : Changes)
+            Rows.push_back({C.Time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), C.User, C.Address, C.What});
+        return TextTable(Rows);
+    }
+    case ListingFormat::Csv:
+        Text = CsvLine({QStringLiteral("id"), QStringLiteral("time"), QStringLiteral("user"), QStringLiteral("address"), QStringLiteral("what")});
+        for (const TChangeRecord& C : Changes)
+            Text += CsvLine({QString::number(C.Id), C.Time.toUTC().toString(Qt::ISODateWithMs), C.User, C.Address, C.What});
+        return Text;
+    case ListingFormat::Json: {
+        QJsonArray Array;
+        for (const TChangeRecord& C : Changes)
+            Array.append(ChangeJson(C));
+        return QString::fromUtf8(QJsonDocument(Array).toJson(QJsonDocument::Indented));
+    }
+    }
+    return Text;
+}
 
 QString PrintSwipeListing(const TAccessLog& Log, const TLogQuery& Query, ListingFormat Format)
 {

@@ -2,7 +2,10 @@
 
 #include "tools/cli/CardListing.h"
 
+#include "log/ChangeRecord.h"
 #include "log/LogQuery.h"
+
+#include <vector>
 
 #include <QString>
 
@@ -13,3 +16,6 @@ class TAccessLog;
 // listing of the whole log needs no more memory than a short one (the table reads its rows
 // twice: once for the widths of its columns). Returns what is wrong, empty when all went out.
 QString PrintSwipeListing(const TAccessLog& Log, const TLogQuery& Query, ListingFormat Format);
+
+// The changes made through the agent's page, as `log --changes` prints them.
+QString ChangeListing(const std::vector<TChangeRecord>& Changes, ListingFormat Format);
