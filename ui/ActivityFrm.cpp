@@ -75,6 +75,7 @@ void TActivityForm::SetUpList()
     Header->resizeSection(TActivityModel::colTime, Metrics.horizontalAdvance(QStringLiteral("2026-12-09 14:03:22")) + Margin);
     Header->resizeSection(TActivityModel::colDoor, Metrics.horizontalAdvance(QStringLiteral("rfc2217://door-pc:4001")) + Margin);
     Header->resizeSection(TActivityModel::colCardNumber, Metrics.horizontalAdvance(QLatin1String(WidestCardNumber)) + Margin);
+    Header->resizeSection(TActivityModel::colName, Metrics.horizontalAdvance(QStringLiteral("Chloé Kowalski-Müller")) + Margin);
 }
 
 void TActivityForm::SetLog(TAccessLog* Log)

@@ -1,5 +1,7 @@
 #include "ui/ActivityModel.h"
 
+#include "ui/Pictures.h"
+
 #include "log/AccessLog.h"
 
 #include <algorithm>
@@ -126,15 +128,30 @@ QString TActivityModel::CellText(int Row, int Column) const
     case colDoor: return Swipe.Door;
     case colCardNumber: return Swipe.CardNumber;
     case colName: return Swipe.Name;
+    case colResult:
+        if (Swipe.Known)
+            return Swipe.Reason; // the reader held it, though the rules would not admit it now
+        return Swipe.Reason.isEmpty() ? QStringLiteral("refused") : QStringLiteral("refused: %1").arg(Swipe.Reason);
     default: return {};
     }
 }
 
+bool TActivityModel::Refused(int Row) const { return Row >= 0 && Row < int(FRows.size()) && !FRows[size_t(Row)].Known; }
+
 QVariant TActivityModel::data(const QModelIndex& Index, int Role) const
 {
-    if (!Index.isValid() || Role != Qt::DisplayRole)
+    if (!Index.isValid())
         return {};
-    return CellText(Index.row(), Index.column());
+    switch (Role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+    case Qt::ToolTipRole: return CellText(Index.row(), Index.column());
+    case Qt::DecorationRole:
+        if (Index.column() == colResult && Refused(Index.row()))
+            return PictureIcon(QStringLiteral("refused"), QSize(16, 16));
+        return {};
+    default: return {};
+    }
 }
 
 QVariant TActivityModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
@@ -146,6 +163,7 @@ QVariant TActivityModel::headerData(int Section, Qt::Orientation Orientation, in
     case colDoor: return QStringLiteral("Door");
     case colCardNumber: return QStringLiteral("Card number");
     case colName: return QStringLiteral("Name");
+    case colResult: return QStringLiteral("Result");
     default: return {};
     }
 }

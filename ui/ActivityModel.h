@@ -18,7 +18,7 @@ class TActivityModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum TColumn { colTime, colDoor, colCardNumber, colName, ColumnCount };
+    enum TColumn { colTime, colDoor, colCardNumber, colName, colResult, ColumnCount };
 
     static constexpr int PageSize = 256;
 
@@ -50,6 +50,8 @@ public:
     void fetchMore(const QModelIndex& Parent) override;
 
     QString CellText(int Row, int Column) const;
+    // A card the reader did not hold: "refused", with the agent's reason when it gave one.
+    bool Refused(int Row) const;
 
 signals:
     void ReadErrorChanged();

@@ -115,10 +115,11 @@ TEST_F(Activity, ASwipeIsLoggedFirstShownAtTheTopSearchedAndExported)
     int Logged = 0;
     for (const auto& S : Swipes) {
         SCOPED_TRACE(S.Value);
-        // An unlisted card is offered; by then its swipe is in the log already.
+        // An unlisted card is offered; its swipe goes into the log while the offer is open.
         std::vector<TSwipeRecord> SeenFromDialog;
         TModalScript Offer{[&](QWidget* Modal) {
-            SeenFromDialog = Log.Query({.Limit = 1});
+            WaitUntil([&] { return (SeenFromDialog = Log.Query({.Limit = 1})).size() == 1 &&
+                                   SeenFromDialog[0].CardNumber == Number(S.Value); });
             ClickButton(Modal, "&Ignore");
         }};
         Sim->Swipe(Card(S.Value));
@@ -133,6 +134,10 @@ TEST_F(Activity, ASwipeIsLoggedFirstShownAtTheTopSearchedAndExported)
         EXPECT_EQ(Top(TActivityModel::colCardNumber), Number(S.Value));
         EXPECT_EQ(Top(TActivityModel::colName), S.Name);
         EXPECT_EQ(Top(TActivityModel::colTime), Last[0].Time.toLocalTime().toString("yyyy-MM-dd HH:mm:ss"));
+        // A card the list did not hold is marked in words a screen reader reads, and a picture.
+        EXPECT_EQ(Top(TActivityModel::colResult), *S.Name ? "" : "refused");
+        EXPECT_EQ(Shown()->index(0, TActivityModel::colResult).data(Qt::AccessibleTextRole).toString(), *S.Name ? "" : "refused");
+        EXPECT_EQ(Shown()->index(0, TActivityModel::colResult).data(Qt::DecorationRole).isNull(), *S.Name != 0);
         if (!*S.Name) {
             ASSERT_TRUE(WaitUntil([&] { return Offer.Done() && !QApplication::activeModalWidget(); }));
             ASSERT_EQ(SeenFromDialog.size(), 1u);
