@@ -37,9 +37,17 @@ std::vector<TDoor*> TAgent::Doors() const
     return Held;
 }
 
+TAgentConfig TAgent::ReadConfig() const
+{
+    TAgentConfig Config = LoadAgentConfig(FConfigFile);
+    if (OnCheckConfig)
+        OnCheckConfig(Config);
+    return Config;
+}
+
 void TAgent::Start()
 {
-    const TAgentConfig Config = LoadAgentConfig(FConfigFile);
+    const TAgentConfig Config = ReadConfig();
     if (!QDir().mkpath(FRuntimeDirectory))
         throw Exception(QStringLiteral("Cannot make the folder %1").arg(FRuntimeDirectory).toStdString());
     FConfig.LogPath = Config.LogPath;
@@ -67,7 +75,7 @@ void TAgent::Start()
 void TAgent::Reload()
 {
     try {
-        Apply(LoadAgentConfig(FConfigFile));
+        Apply(ReadConfig());
         AgentLog(TPriority::Notice, QStringLiteral("reloaded %1").arg(FConfigFile));
     } catch (const std::exception& E) {
         AgentLog(TPriority::Error, QStringLiteral("%1; the running doors are kept").arg(QString::fromUtf8(E.what())));

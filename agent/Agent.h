@@ -43,11 +43,15 @@ public:
 
     // A swipe, after it is in the log (or kept in memory while the log cannot take it).
     std::function<void(TDoor& Door, const TSwipeRecord& Swipe)> OnSwipe;
+    // A front end checks its own sections of a file read at start or reload; what it raises
+    // refuses the file as a bad door section would.
+    std::function<void(const TAgentConfig& Config)> OnCheckConfig;
     // Called for every door made, so the owner can follow it (the log, the message bus).
     std::function<void(TDoor& Door)> OnDoorAdded;
     std::function<void(const QString& Id)> OnDoorRemoved;
 
 private:
+    TAgentConfig ReadConfig() const;
     void Apply(const TAgentConfig& Config);
     void PublishDoors();
     void Record(TDoor& Door, const TRfidTag& Card, bool Known, const QString& Name);

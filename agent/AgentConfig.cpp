@@ -1,6 +1,5 @@
 #include "agent/AgentConfig.h"
 
-#include "agent/MqttSettings.h"
 #include "common/Errors.h"
 
 #include <QDir>
@@ -13,8 +12,6 @@ namespace {
 
 const QSet<QString> DoorKeys = {"name", "port", "site-file"};
 const QSet<QString> LogKeys = {"path", "keep-days"};
-const QSet<QString> MqttKeys = {"host", "port", "client-id", "username", "password-file", "ca-file", "cert-file",
-                                "key-file", "prefix", "keepalive", "commands", "discovery", "discovery-prefix"};
 const QSet<QString> AgentKeys = {};
 
 [[noreturn]] void Bad(const QString& FileName, int Line, const QString& Why)
@@ -102,17 +99,13 @@ TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
             if (!Ok || Config.KeepDays < 0)
                 Bad(FileName, S.Line, QStringLiteral("[log] keep-days takes a number of days"));
         } else if (S.Name == u"mqtt") {
-            CheckKeys(FileName, S, MqttKeys);
+            // Its keys and values are the bus's to check (OnCheckConfig), not the agent's.
             QMap<QString, QString> Mqtt = S.Values;
             for (const QString Key : {"password-file", "ca-file", "cert-file", "key-file"})
                 if (Mqtt.contains(Key))
                     Mqtt[Key] = Beside(FileName, Mqtt[Key]);
-            try {
-                ParseMqttSettings(Mqtt); // a bad value stops the agent here, not at its first connect
-            } catch (const std::exception& E) {
-                Bad(FileName, S.Line, QString::fromUtf8(E.what()));
-            }
             Config.Mqtt = Mqtt;
+            Config.MqttLine = S.Line;
         } else {
             CheckKeys(FileName, S, DoorKeys);
             TDoorConfig Door{S.Name, S.Values.value(QStringLiteral("name"), S.Name), S.Values.value(QStringLiteral("port")),

@@ -25,6 +25,7 @@ struct TAgentConfig
     QString LogPath;                               // [log] path; empty: the state folder's access.db
     int KeepDays = 0;                              // [log] keep-days; 0: rows are kept
     std::optional<QMap<QString, QString>> Mqtt;    // [mqtt], as written; none: no message bus
+    int MqttLine = 0;                              // where [mqtt] starts, for messages
 };
 
 // Reads the agent's INI file. A bad file raises Exception with a message that names the file,

@@ -2,6 +2,7 @@
 // file, the site file written to every reader when it changes; its configuration checked.
 
 #include "agent/AgentConfig.h"
+#include "bus/MqttSettings.h"
 #include "discovery/AgentDoors.h"
 #include "reader/CPort.h"
 #include "cards/CardDatabaseFile.h"
@@ -56,6 +57,7 @@ TEST(AgentConfig, ABadFileNamesItsSectionAndKey)
     for (const auto& C : Cases) {
         try {
             const TAgentConfig Config = ParseAgentConfig("agent.conf", C.Text);
+            MqttSettingsIn("agent.conf", Config);
             EXPECT_STREQ(C.Said, "") << C.Text;
             EXPECT_EQ(Config.Doors.at(0).Port, "rfc2217://door-pc:4001");
             EXPECT_EQ(Config.KeepDays, 30);

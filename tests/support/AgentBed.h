@@ -2,7 +2,7 @@
 
 #include "agent/Agent.h"
 #include "agent/Door.h"
-#include "agent/MqttBridge.h"
+#include "bus/MqttBridge.h"
 #include "log/SwipeRecord.h"
 #include "sim/SimReader.h"
 
@@ -62,9 +62,10 @@ struct AgentBed
         Agent->OnSwipe = [this](TDoor& D, const TSwipeRecord& S) {
             Swipes.push_back({D.Config().Id, SwipeCardValue(S), S.Known, S.Name});
         };
+        Agent->OnCheckConfig = [this](const TAgentConfig& C) { MqttSettingsIn(Path("agent.conf"), C); };
         Agent->Start();
         if (Agent->Config().Mqtt) {
-            Bus = std::make_unique<TMqttBridge>(*Agent, ParseMqttSettings(*Agent->Config().Mqtt));
+            Bus = std::make_unique<TMqttBridge>(*Agent, *MqttSettingsIn(Path("agent.conf"), Agent->Config()));
             Bus->OnSay = [this](int Priority, const QString& Text) { Said << QStringLiteral("<%1>%2").arg(Priority).arg(Text); };
         }
     }

@@ -3,7 +3,7 @@
 #include "agent/Agent.h"
 #include "agent/AgentConfig.h"
 #include "agent/AgentLog.h"
-#include "agent/MqttBridge.h"
+#include "bus/MqttBridge.h"
 #include "common/SignalWatch.h"
 #include "common/Errors.h"
 #include "discovery/AgentDoors.h"
@@ -40,22 +40,16 @@ int Fail(const QString& Text, int Status)
     return Status;
 }
 
-std::optional<TMqttSettings> MqttSettingsOf(const TAgentConfig& Config)
-{
-    if (!Config.Mqtt)
-        return std::nullopt;
-    return ParseMqttSettings(*Config.Mqtt); // checked when the file was read
-}
-
 int Serve(QCoreApplication& App, const QString& ConfigFile)
 {
     TSignalWatch Signals;
     TAgent Agent(ConfigFile, AgentRuntimeDirectory());
+    Agent.OnCheckConfig = [&](const TAgentConfig& Config) { MqttSettingsIn(ConfigFile, Config); };
     Agent.Start();
     // The bus is made once there is an [mqtt] section, and goes only with the agent.
     std::unique_ptr<TMqttBridge> Bus;
     auto FollowMqtt = [&] {
-        const std::optional<TMqttSettings> Settings = MqttSettingsOf(Agent.Config());
+        const std::optional<TMqttSettings> Settings = MqttSettingsIn(ConfigFile, Agent.Config());
         if (Bus)
             Bus->Apply(Settings);
         else if (Settings)
@@ -115,6 +109,7 @@ int main(int argc, char** argv)
     }
     try {
         const TAgentConfig Config = LoadAgentConfig(ConfigFile);
+        MqttSettingsIn(ConfigFile, Config);
         if (CheckOnly) {
             std::printf("%s: %zu doors\n", ConfigFile.toLocal8Bit().constData(), Config.Doors.size());
             return 0;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "agent/AgentConfig.h"
-#include "agent/MqttSettings.h"
+#include "bus/MqttSettings.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,13 +1,13 @@
-#include "agent/MqttBridge.h"
+#include "bus/MqttBridge.h"
 
 #include "agent/Agent.h"
 #include "agent/AgentLog.h"
 #include "agent/Door.h"
-#include "agent/MqttClient.h"
-#include "agent/MqttCommands.h"
-#include "agent/MqttDiscovery.h"
-#include "agent/MqttPayloads.h"
-#include "agent/SwipeOutbox.h"
+#include "bus/MqttClient.h"
+#include "bus/MqttCommands.h"
+#include "bus/MqttDiscovery.h"
+#include "bus/MqttPayloads.h"
+#include "bus/SwipeOutbox.h"
 #include "log/SwipeRecord.h"
 
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "agent/MqttPayloads.h"
+#include "bus/MqttPayloads.h"
 
 #include "cards/CardJson.h"
 #include "log/SwipeJson.h"

@@ -1,4 +1,4 @@
-#include "agent/MqttClient.h"
+#include "bus/MqttClient.h"
 
 #include "agent/AgentLog.h"
 

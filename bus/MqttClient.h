@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/MqttSettings.h"
+#include "bus/MqttSettings.h"
 
 #include <QByteArray>
 #include <QObject>

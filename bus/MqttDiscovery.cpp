@@ -1,4 +1,4 @@
-#include "agent/MqttDiscovery.h"
+#include "bus/MqttDiscovery.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
