@@ -19,11 +19,22 @@ const QSet<QString> AgentKeys = {};
     throw Exception(QStringLiteral("%1:%2: %3").arg(FileName).arg(Line).arg(Why).toStdString());
 }
 
-// A value ends at a comment that follows white space: "port = x ; the door by the stairs".
-QString Value(QString Text)
+// A value ends at a comment, a ';' that follows white space ("port = x ; by the stairs"); a '#'
+// is part of it ("name = Gate #1"). In double quotes it is taken as it stands between them, ';'
+// and spaces included; only a comment may follow.
+QString Value(const QString& FileName, int Line, const QString& Given)
 {
-    static const QRegularExpression Comment(QStringLiteral("\\s[;#].*$"));
-    return Text.remove(Comment).trimmed();
+    const QString Text = Given.trimmed();
+    if (!Text.startsWith(u'"')) {
+        static const QRegularExpression Comment(QStringLiteral("\\s;.*$"));
+        return QString(Text).remove(Comment).trimmed();
+    }
+    const qsizetype Close = Text.indexOf(u'"', 1);
+    const QString After = Close < 0 ? QString() : Text.mid(Close + 1).trimmed();
+    if (Close < 0 || !(After.isEmpty() || After.startsWith(u';')))
+        Bad(FileName, Line, QStringLiteral("a value that starts with '\"' ends with '\"', and only a comment may follow it (%1)")
+                                .arg(AgentConfigRule()));
+    return Text.mid(1, Close - 1);
 }
 
 struct TSection
@@ -64,7 +75,7 @@ std::vector<TSection> Sections(const QString& FileName, const QByteArray& Text)
         const QString Key = Line.left(Equals).trimmed();
         if (S.Values.contains(Key))
             Bad(FileName, Number, QStringLiteral("[%1] %2 is given twice").arg(S.Name, Key));
-        S.Values.insert(Key, Value(Line.mid(Equals + 1)));
+        S.Values.insert(Key, Value(FileName, Number, Line.mid(Equals + 1)));
     }
     return Result;
 }
@@ -83,6 +94,12 @@ QString Beside(const QString& FileName, const QString& Path)
 }
 
 } // namespace
+
+QString AgentConfigRule()
+{
+    return QStringLiteral("a line that starts with ';' or '#' is a comment, and so is the rest of a line from a ';' "
+                          "that follows a space; '#' inside a value is kept; put a value in double quotes to keep a ';' in it");
+}
 
 TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
 {
@@ -112,9 +129,14 @@ TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
                              Beside(FileName, S.Values.value(QStringLiteral("site-file")))};
             if (Door.Port.isEmpty())
                 Bad(FileName, S.Line, QStringLiteral("[%1] port is missing").arg(S.Name));
-            for (const TDoorConfig& Other : Config.Doors)
+            for (const TDoorConfig& Other : Config.Doors) {
                 if (Other.Port == Door.Port)
                     Bad(FileName, S.Line, QStringLiteral("[%1] port %2 is already the port of [%3]").arg(S.Name, Door.Port, Other.Id));
+                // The log and the bus tell doors apart by name.
+                if (Other.Name == Door.Name)
+                    Bad(FileName, S.Line, QStringLiteral("[%1] name '%2' is already the name of [%3] (%4)")
+                                              .arg(S.Name, Door.Name, Other.Id, AgentConfigRule()));
+            }
             Config.Doors.push_back(Door);
         }
     }

@@ -32,3 +32,6 @@ struct TAgentConfig
 // the section and the key: the agent does not start on a guess.
 TAgentConfig LoadAgentConfig(const QString& FileName);
 TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text);
+
+// How comments and quotes are read, for messages that hinge on it.
+QString AgentConfigRule();

@@ -35,24 +35,32 @@ void SaveSite(const QString& File, std::initializer_list<std::pair<uint32_t, QBy
 
 } // namespace
 
-TEST(AgentConfig, ABadFileNamesItsSectionAndKey)
+// Comments, quotes and names read as --check says; a bad file names its section and key.
+TEST(AgentConfig, ReadByItsStatedRuleAndABadFileNamesItsSectionAndKey)
 {
     const struct
     {
         const char* Text;
-        const char* Said; // empty: accepted
+        const char* Said; // empty: accepted, and the door is named Name
+        const char* Name;
     } Cases[] = {
-        {"[front-door]\nname = Front door\nport = rfc2217://door-pc:4001   ; by the stairs\n[log]\nkeep-days = 30\n", ""},
-        {"[front-door]\nprot = /dev/ttyUSB0\n", "[front-door] unknown key 'prot'"},
-        {"[front-door]\nname = x\n", "[front-door] port is missing"},
-        {"[a]\nport = /dev/ttyUSB0\n[b]\nport = /dev/ttyUSB0\n", "[b] port /dev/ttyUSB0 is already the port of [a]"},
-        {"[front door]\nport = x\n", "letters, digits and '-'"},
-        {"[mqtt]\npassword = secret\n", "[mqtt] unknown key 'password'"},
-        {"[mqtt]\nport = 1883\n", "[mqtt] host is missing"},
-        {"[mqtt]\nhost = b\nport = 70000\n", "[mqtt] port takes a number from 1 to 65535"},
-        {"[mqtt]\nhost = b\ncommands = maybe\n", "[mqtt] commands takes true or false"},
-        {"[mqtt]\nhost = b\nprefix = doors/#\n", "[mqtt] prefix takes topic levels"},
-        {"[mqtt]\nhost = b\ncert-file = c.pem\nkey-file = k.pem\n", "[mqtt] ca-file is missing"},
+        {"[front-door]\nname = Front door ; by the stairs\nport = rfc2217://door-pc:4001   ; ser2net\n[log]\nkeep-days = 30\n", "", "Front door"},
+        {"# gates\n[front-door]\nname = Gate #1\nport = rfc2217://door-pc:4001\n", "", "Gate #1"},
+        {"[front-door]\nname = \" Gate ;1\"  ; quoted\nport = rfc2217://door-pc:4001\n", "", " Gate ;1"},
+        {"[front-door]\nname = Gate;1\nport = rfc2217://door-pc:4001\n", "", "Gate;1"},
+        {"[front-door]\nname = \"Gate\nport = x\n", ":2: a value that starts with '\"' ends with '\"'", ""},
+        {"[a]\nname = Gate ;1\nport = x\n[b]\nname = Gate ;2\nport = y\n", "[b] name 'Gate' is already the name of [a] (a line that", ""},
+        {"[a]\nport = x\n[b]\nname = a\nport = y\n", "[b] name 'a' is already the name of [a]", ""},
+        {"[front-door]\nprot = /dev/ttyUSB0\n", "[front-door] unknown key 'prot'", ""},
+        {"[front-door]\nname = x\n", "[front-door] port is missing", ""},
+        {"[a]\nport = /dev/ttyUSB0\n[b]\nport = /dev/ttyUSB0\n", "[b] port /dev/ttyUSB0 is already the port of [a]", ""},
+        {"[front door]\nport = x\n", "letters, digits and '-'", ""},
+        {"[mqtt]\npassword = secret\n", "agent.conf:1: [mqtt] unknown key 'password'", ""},
+        {"[mqtt]\nport = 1883\n", "[mqtt] host is missing", ""},
+        {"[mqtt]\nhost = b\nport = 70000\n", "[mqtt] port takes a number from 1 to 65535", ""},
+        {"[mqtt]\nhost = b\ncommands = maybe\n", "[mqtt] commands takes true or false", ""},
+        {"[mqtt]\nhost = b\nprefix = doors/#\n", "[mqtt] prefix takes topic levels", ""},
+        {"[mqtt]\nhost = b\ncert-file = c.pem\nkey-file = k.pem\n", "[mqtt] ca-file is missing", ""},
     };
     for (const auto& C : Cases) {
         try {
@@ -60,11 +68,21 @@ TEST(AgentConfig, ABadFileNamesItsSectionAndKey)
             MqttSettingsIn("agent.conf", Config);
             EXPECT_STREQ(C.Said, "") << C.Text;
             EXPECT_EQ(Config.Doors.at(0).Port, "rfc2217://door-pc:4001");
-            EXPECT_EQ(Config.KeepDays, 30);
+            EXPECT_EQ(Config.Doors.at(0).Name, C.Name);
         } catch (const std::exception& E) {
             EXPECT_TRUE(*C.Said && std::string(E.what()).find(C.Said) != std::string::npos) << C.Text << " -> " << E.what();
         }
     }
+    // --check shows each door as it will be logged, and the rule.
+    QTemporaryDir Dir;
+    QFile File(Dir.filePath("agent.conf"));
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly) && File.write(Cases[0].Text) > 0);
+    File.close();
+    QProcess Check;
+    Check.start(QStringLiteral(DORVIK_AGENT), {"--config", File.fileName(), "--check"});
+    ASSERT_TRUE(Check.waitForFinished(10000));
+    const QString Said = QString::fromUtf8(Check.readAllStandardOutput());
+    EXPECT_TRUE(Said.contains("1 door\n  [front-door] name \"Front door\", port rfc2217://door-pc:4001\n(a line that")) << Said.toStdString();
 }
 
 // Door 0's reader is on a tty, door 1's behind ser2net.

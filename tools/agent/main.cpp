@@ -40,6 +40,23 @@ int Fail(const QString& Text, int Status)
     return Status;
 }
 
+QString DoorCount(const TAgentConfig& Config)
+{
+    const auto Count = Config.Doors.size();
+    return Count == 1 ? QStringLiteral("1 door") : QStringLiteral("%1 doors").arg(Count);
+}
+
+// Each door as it will be logged and published, so a name cut by a comment shows here.
+int Check(const QString& ConfigFile, const TAgentConfig& Config)
+{
+    QString Text = QStringLiteral("%1: %2\n").arg(ConfigFile, DoorCount(Config));
+    for (const TDoorConfig& D : Config.Doors)
+        Text += QStringLiteral("  [%1] name \"%2\", port %3\n").arg(D.Id, D.Name, D.Port);
+    Text += QStringLiteral("(%1)\n").arg(AgentConfigRule());
+    std::fputs(Text.toLocal8Bit().constData(), stdout);
+    return 0;
+}
+
 int Serve(QCoreApplication& App, const QString& ConfigFile)
 {
     TSignalWatch Signals;
@@ -72,7 +89,7 @@ int Serve(QCoreApplication& App, const QString& ConfigFile)
             Bus->Stop([&] { App.quit(); });
         });
     };
-    AgentLog(TPriority::Notice, QStringLiteral("holding %1 doors").arg(Agent.Config().Doors.size()));
+    AgentLog(TPriority::Notice, QStringLiteral("holding %1").arg(DoorCount(Agent.Config())));
     return App.exec();
 }
 
@@ -110,10 +127,8 @@ int main(int argc, char** argv)
     try {
         const TAgentConfig Config = LoadAgentConfig(ConfigFile);
         MqttSettingsIn(ConfigFile, Config);
-        if (CheckOnly) {
-            std::printf("%s: %zu doors\n", ConfigFile.toLocal8Bit().constData(), Config.Doors.size());
-            return 0;
-        }
+        if (CheckOnly)
+            return Check(ConfigFile, Config);
         return Serve(App, ConfigFile);
     } catch (const std::exception& E) {
         return Fail(QString::fromUtf8(E.what()), 1);
