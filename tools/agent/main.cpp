@@ -59,10 +59,11 @@ int Check(const QString& ConfigFile, const TAgentConfig& Config)
 
 int Serve(QCoreApplication& App, const QString& ConfigFile)
 {
+    // Signals are read from the loop only: one that comes while the doors start waits for it,
+    // and none is handled inside a door's step (no door's step waits on the loop).
     TSignalWatch Signals;
     TAgent Agent(ConfigFile, AgentRuntimeDirectory());
     Agent.OnCheckConfig = [&](const TAgentConfig& Config) { MqttSettingsIn(ConfigFile, Config); };
-    Agent.Start();
     // The bus is made once there is an [mqtt] section, and goes only with the agent.
     std::unique_ptr<TMqttBridge> Bus;
     auto FollowMqtt = [&] {
@@ -72,23 +73,25 @@ int Serve(QCoreApplication& App, const QString& ConfigFile)
         else if (Settings)
             Bus = std::make_unique<TMqttBridge>(Agent, *Settings);
     };
-    FollowMqtt();
-    bool Stopping = false;
     Signals.OnReload = [&] {
+        if (Agent.Stopping())
+            return;
         Agent.Reload();
         FollowMqtt();
     };
     Signals.OnStop = [&] {
-        if (std::exchange(Stopping, true))
+        if (Agent.Stopping())
             return;
         AgentLog(TPriority::Notice, QStringLiteral("stopping"));
-        // The doors end their transfers first; then the bus says every door offline.
+        // The doors end their writes first; then the bus says every door offline.
         Agent.Stop([&] {
             if (!Bus)
                 return App.quit();
             Bus->Stop([&] { App.quit(); });
         });
     };
+    Agent.Start();
+    FollowMqtt();
     AgentLog(TPriority::Notice, QStringLiteral("holding %1").arg(DoorCount(Agent.Config())));
     return App.exec();
 }
