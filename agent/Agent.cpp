@@ -166,8 +166,12 @@ void TAgent::Stop(std::function<void()> Done)
     FStopped = std::move(Done);
     if (FDoors.empty()) {
         QMetaObject::invokeMethod(this, [this] {
-            if (FStopped)
-                std::exchange(FStopped, nullptr)();
+            try {
+                if (FStopped)
+                    std::exchange(FStopped, nullptr)();
+            } catch (const std::exception& E) {
+                ReportException(E);
+            }
         }, Qt::QueuedConnection);
         return;
     }
