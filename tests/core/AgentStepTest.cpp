@@ -6,7 +6,6 @@
 #include "log/AccessLog.h"
 #include "reader/Protocol.h"
 #include "support/AgentBed.h"
-#include "support/BlackHole.h"
 #include "support/Ser2netServer.h"
 #include "support/SimCards.h"
 #include "support/TestSupport.h"
@@ -15,9 +14,7 @@
 
 #include <QBuffer>
 #include <QLocalSocket>
-#include <QProcess>
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,43 +88,6 @@ TEST(AgentSteps, ACardTheReaderHoldsIsKnownWhileItsListIsReadAgain)
     Sim.Swipe(Card(6));
     ASSERT_TRUE(WaitUntil([&] { return Bed.Swipes.size() == 1; }));
     EXPECT_TRUE(Bed.Swipes[0].Known);
-}
-
-// The real program as systemd runs it, its door's network open still under way: a signal that
-// comes meanwhile waits for the loop and is handled, in order, not dropped.
-TEST(AgentSteps, SignalsDuringAnOpenAreHandledInOrder)
-{
-    BlackHole Hole;
-    const struct
-    {
-        std::vector<int> Signals;
-        const char* Said;
-    } Cases[] = {{{SIGTERM}, "<5>stopping"}, {{SIGHUP, SIGTERM}, "<5>reloaded"}};
-    for (const auto& C : Cases) {
-        QTemporaryDir Dir;
-        const auto Write = [&](const QString& Name) {
-            return WriteFile(Dir.filePath("agent.conf"), QStringLiteral("[gate]\nname = %1\nport = tcp://127.0.0.1:%2\n").arg(Name).arg(Hole.Port()).toUtf8());
-        };
-        ASSERT_TRUE(Write("Gate"));
-        QProcess Agent;
-        QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-        Env.insert("RUNTIME_DIRECTORY", Dir.filePath("run"));
-        Env.insert("STATE_DIRECTORY", Dir.path());
-        Agent.setProcessEnvironment(Env);
-        Agent.setProcessChannelMode(QProcess::MergedChannels);
-        Agent.start(QStringLiteral(DORVIK_AGENT), {"--config", Dir.filePath("agent.conf")});
-        ASSERT_TRUE(WaitUntil([&] { return QFile::exists(Dir.filePath("run/gate.sock")); }, 10s));
-        for (const int Signal : C.Signals) {
-            if (Signal == SIGHUP)
-                Write("Back gate");
-            ::kill(pid_t(Agent.processId()), Signal);
-            Pump(100ms);
-        }
-        EXPECT_TRUE(Agent.state() == QProcess::NotRunning || Agent.waitForFinished(10000)) << C.Said;
-        EXPECT_EQ(Agent.exitCode(), 0);
-        const QString Said = QString::fromLocal8Bit(Agent.readAll());
-        EXPECT_TRUE(Said.contains(C.Said)) << Said.toStdString();
-    }
 }
 
 // Door 0 behind a network server that stops reading, a program flooding it: door 1's swipes are

@@ -8,6 +8,7 @@
 #include "cards/CardDatabaseFile.h"
 #include "log/AccessLog.h"
 #include "support/AgentBed.h"
+#include "support/BlackHole.h"
 #include "support/Ser2netServer.h"
 #include "support/SimCards.h"
 #include "support/TestSupport.h"
@@ -146,16 +147,19 @@ TEST(AgentDoors, HeldThroughUnplugsAndServerRestartsNamedFromTheSiteFileAndGiven
 
 // The service as systemd runs it: SIGHUP keeps a door whose section did not change (its reader
 // is not asked again) and takes a new one; SIGTERM ends it cleanly. Levels go to the journal.
+// Signals come while a door's network open is under way (one that never answers): they wait for
+// the loop, neither lost nor handled inside the open.
 TEST(AgentProgram, ReloadsOnHangUpAndStopsOnTerminate)
 {
     QTemporaryDir Dir;
+    BlackHole Hole;
     sim::SimReader Kept, Added;
     const auto Write = [&](const QString& Text) {
         QFile File(Dir.filePath("agent.conf"));
         File.open(QIODevice::WriteOnly);
         File.write(Text.toUtf8());
     };
-    const QString KeptDoor = QString("[kept]\nport = %1\n").arg(QString::fromStdString(Kept.PortName()));
+    const QString KeptDoor = QString("[kept]\nport = %1\n[gate]\nport = tcp://127.0.0.1:%2\n").arg(QString::fromStdString(Kept.PortName())).arg(Hole.Port());
     Write(KeptDoor);
     QProcess Agent;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
