@@ -3,7 +3,7 @@
 #include "agent/AgentLog.h"
 #include "agent/Door.h"
 #include "discovery/AgentDoors.h"
-#include "discovery/USBPnP.h"
+#include "discovery/SerialDeviceWatch.h"
 #include "log/AccessLog.h"
 #include "log/SwipeRecord.h"
 
@@ -13,8 +13,9 @@
 
 #include <algorithm>
 
-TAgent::TAgent(const QString& ConfigFile, const QString& RuntimeDirectory, QObject* Owner)
-    : QObject(Owner), FConfigFile(ConfigFile), FRuntimeDirectory(RuntimeDirectory)
+TAgent::TAgent(const QString& ConfigFile, const QString& RuntimeDirectory, const QString& StateDirectory, QObject* Owner)
+    : QObject(Owner), FConfigFile(ConfigFile), FRuntimeDirectory(RuntimeDirectory),
+      FStateDirectory(StateDirectory.isEmpty() ? AgentStateDirectory() : StateDirectory)
 {
 }
 
@@ -34,7 +35,7 @@ TAgent::~TAgent()
 
 QString TAgent::LogPath() const
 {
-    return FConfig.LogPath.isEmpty() ? AgentStateDirectory() + QStringLiteral("/access.db") : FConfig.LogPath;
+    return FConfig.LogPath.isEmpty() ? FStateDirectory + QStringLiteral("/access.db") : FConfig.LogPath;
 }
 
 std::vector<TDoor*> TAgent::Doors() const
@@ -45,28 +46,41 @@ std::vector<TDoor*> TAgent::Doors() const
     return Held;
 }
 
+TAgentConfig TAgent::ReadConfig() const
+{
+    TAgentConfig Config = LoadAgentConfig(FConfigFile);
+    if (OnCheckConfig)
+        OnCheckConfig(Config);
+    return Config;
+}
+
 void TAgent::Start()
 {
-    const TAgentConfig Config = LoadAgentConfig(FConfigFile);
-    if (!QDir().mkpath(FRuntimeDirectory))
-        throw Exception(QStringLiteral("Cannot make the folder %1").arg(FRuntimeDirectory).toStdString());
+    const TAgentConfig Config = ReadConfig();
+    MakeAgentRuntimeDirectory(FRuntimeDirectory);
     FConfig.LogPath = Config.LogPath;
     // Written on a thread of its own: a locked or slow log never holds up the doors or the bus.
     FLog = std::make_unique<TAccessLog>(LogPath(), TAccessLog::TUse::Record, TLogSharing::Group);
     FollowLog();
     // Rows older than [log] keep-days go once a day, and at start.
-    connect(&FPruneTimer, &QTimer::timeout, this, [this] { Prune(); });
+    connect(&FPruneTimer, &QTimer::timeout, this, [this] {
+        try {
+            Prune();
+        } catch (const std::exception& E) {
+            ReportException(E);
+        }
+    });
     FPruneTimer.start(24 * 3600 * 1000);
-    // A reader back on USB is taken at once, not at the next retry.
+    // A reader back on any serial adapter (its port may be a /dev/serial/by-id/ path) is taken at
+    // once, not at the next retry.
     try {
-        FDevices = std::make_unique<TUSBPnP>(this);
-        FDevices->OnChange = [this](QObject*) {
+        FDevices = std::make_unique<TSerialDeviceWatch>(this);
+        FDevices->OnChange = [this] {
             for (auto& [Id, Door] : FDoors)
                 Door->DevicesChanged();
         };
-        FDevices->Refresh();
     } catch (const std::exception& E) {
-        AgentLog(TPriority::Warning, QStringLiteral("no notices of USB devices (%1): readers are retried on a timer only")
+        AgentLog(TPriority::Warning, QStringLiteral("no notices of serial devices (%1): readers are retried on a timer only")
                                          .arg(QString::fromUtf8(E.what())));
     }
     Apply(Config);
@@ -74,31 +88,70 @@ void TAgent::Start()
 
 void TAgent::Reload()
 {
+    if (FStopping)
+        return AgentLog(TPriority::Notice, QStringLiteral("stopping: %1 is not read again").arg(FConfigFile));
     try {
-        Apply(LoadAgentConfig(FConfigFile));
+        Apply(ReadConfig());
         AgentLog(TPriority::Notice, QStringLiteral("reloaded %1").arg(FConfigFile));
     } catch (const std::exception& E) {
         AgentLog(TPriority::Error, QStringLiteral("%1; the running doors are kept").arg(QString::fromUtf8(E.what())));
     }
 }
 
-void TAgent::Apply(const TAgentConfig& Config)
+void TAgent::Apply(TAgentConfig Config)
 {
-    for (auto I = FDoors.begin(); I != FDoors.end();) {
-        const auto Same = std::find(Config.Doors.begin(), Config.Doors.end(), I->second->Config());
-        if (Same != Config.Doors.end()) {
-            ++I;
-            continue;
-        }
-        const QString Id = I->first;
-        I = FDoors.erase(I);
-        AgentLog(TPriority::Info, QStringLiteral("%1: let go").arg(Id));
-        if (OnDoorRemoved)
-            OnDoorRemoved(Id);
+    // The log is open and the front ends read from it: another file needs a restart.
+    if (FLog && Config.LogPath != FConfig.LogPath) {
+        AgentLog(TPriority::Warning, QStringLiteral("[log] path changed: swipes still go to %1 until dorvik-agent is restarted")
+                                         .arg(LogPath()));
+        Config.LogPath = FConfig.LogPath;
     }
-    for (const TDoorConfig& D : Config.Doors) {
+    FConfig = Config;
+    for (auto& [Id, Door] : FDoors)
+        if (!Door->Stopping() && std::find(Config.Doors.begin(), Config.Doors.end(), Door->Config()) == Config.Doors.end())
+            StopDoor(*Door);
+    StartWanted();
+    PublishDoors();
+    Prune();
+}
+
+// Replaced (or let go) once it has stopped; it is destroyed from the loop, never beneath its
+// own handler.
+void TAgent::StopDoor(TDoor& Door)
+{
+    const QString Id = Door.Config().Id;
+    AgentLog(TPriority::Info, QStringLiteral("%1: stopping").arg(Id));
+    Door.Stop([this, Id] {
+        QMetaObject::invokeMethod(this, [this, Id] {
+            try {
+                DoorStopped(Id);
+            } catch (const std::exception& E) {
+                ReportException(E);
+            }
+        }, Qt::QueuedConnection);
+    });
+}
+
+void TAgent::DoorStopped(const QString& Id)
+{
+    if (FDoors.erase(Id) == 0)
+        return;
+    AgentLog(TPriority::Info, QStringLiteral("%1: let go").arg(Id));
+    if (OnDoorRemoved)
+        OnDoorRemoved(Id);
+    if (FStopping && FDoors.empty() && FStopped)
+        return std::exchange(FStopped, nullptr)();
+    StartWanted();
+    PublishDoors();
+}
+
+void TAgent::StartWanted()
+{
+    if (FStopping)
+        return;
+    for (const TDoorConfig& D : FConfig.Doors) {
         if (FDoors.count(D.Id))
-            continue;
+            continue; // held, or stopping before it is replaced
         try {
             auto Door = std::make_unique<TDoor>(D, FRuntimeDirectory);
             TDoor& Added = *Door;
@@ -113,9 +166,26 @@ void TAgent::Apply(const TAgentConfig& Config)
             AgentLog(TPriority::Error, QStringLiteral("%1: %2").arg(D.Id, QString::fromUtf8(E.what())));
         }
     }
-    FConfig = Config;
-    PublishDoors();
-    Prune();
+}
+
+void TAgent::Stop(std::function<void()> Done)
+{
+    FStopping = true;
+    FStopped = std::move(Done);
+    if (FDoors.empty()) {
+        QMetaObject::invokeMethod(this, [this] {
+            try {
+                if (FStopped)
+                    std::exchange(FStopped, nullptr)();
+            } catch (const std::exception& E) {
+                ReportException(E);
+            }
+        }, Qt::QueuedConnection);
+        return;
+    }
+    for (auto& [Id, Door] : FDoors)
+        if (!Door->Stopping())
+            StopDoor(*Door);
 }
 
 void TAgent::Prune()
@@ -165,26 +235,13 @@ void TAgent::Record(TDoor& Door, const TRfidTag& Card, bool Known, const QString
 void TAgent::PublishDoors()
 {
     // The windows that reach a door through its socket show this log as the door's activity.
-    const QString Log = FConfig.LogPath.isEmpty() ? AgentStateDirectory() + QStringLiteral("/access.db") : FConfig.LogPath;
     std::vector<TAgentDoor> Offered;
     for (const auto& [Id, Door] : FDoors)
-        Offered.push_back({Id, Door->Config().Name, Door->Config().Port, Door->SocketPath(), Log});
+        if (!Door->Stopping())
+            Offered.push_back({Id, Door->Config().Name, Door->Config().Port, Door->SocketPath(), LogPath()});
     try {
         WriteAgentDoors(FRuntimeDirectory, Offered);
     } catch (const std::exception& E) {
         AgentLog(TPriority::Warning, QString::fromUtf8(E.what()));
     }
-}
-
-void TAgent::Stop(std::function<void()> Done)
-{
-    auto Left = std::make_shared<int>(int(FDoors.size()));
-    auto Finish = std::make_shared<std::function<void()>>(std::move(Done));
-    if (*Left == 0)
-        return (*Finish)();
-    for (auto& [Id, Door] : FDoors)
-        Door->Stop([Left, Finish] {
-            if (--*Left == 0)
-                (*Finish)();
-        });
 }

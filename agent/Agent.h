@@ -15,41 +15,60 @@ class TRfidTag;
 
 class TAccessLog;
 class TDoor;
-class TUSBPnP;
+class TSerialDeviceWatch;
 struct TSwipeRecord;
 
 // The doors of the configuration, held all the time: started, replaced on a reload where their
-// section changed, and stopped cleanly.
+// section changed, and stopped cleanly. Reload and Stop are called from the top of the event
+// loop (never from a door's handler): a door is stopped as SIGTERM stops it, a running write
+// ending first, and destroyed only once it has stopped, from the loop.
 class TAgent : public QObject
 {
 public:
-    TAgent(const QString& ConfigFile, const QString& RuntimeDirectory, QObject* Owner = nullptr);
+    // StateDirectory: where the log (unless [log] path) and the front ends' state are kept;
+    // AgentStateDirectory() when empty.
+    TAgent(const QString& ConfigFile, const QString& RuntimeDirectory, const QString& StateDirectory = {},
+           QObject* Owner = nullptr);
     ~TAgent() override;
 
-    // Reads the configuration and starts every door; raises Exception for a bad file.
+    // Reads the configuration and starts every door; raises Exception for a bad file or a
+    // runtime folder that is not the agent's own.
     void Start();
-    // SIGHUP: a bad file is said and changes nothing; doors whose section is unchanged stay.
+    // SIGHUP: a bad file is said and changes nothing; doors whose section is unchanged stay, the
+    // others are stopped and then replaced. Ignored once stopping.
     void Reload();
-    // SIGTERM: every door ends its transfer first; Done runs once all have stopped.
+    // SIGTERM: every door ends its write first; Done runs from the loop once all have stopped.
     void Stop(std::function<void()> Done);
+    bool Stopping() const { return FStopping; }
 
     const TAgentConfig& Config() const { return FConfig; }
     // The access log every door's swipes go to (the state folder's access.db unless [log] path).
     QString LogPath() const;
+    const QString& StateDirectory() const { return FStateDirectory; }
 
-    // For the message bus: the log it sends swipes from, and the doors held now.
+    // For the message bus: the log it sends swipes from, and the doors held now (stopping ones
+    // included, until they are gone).
     TAccessLog* Log() const { return FLog.get(); }
     std::vector<TDoor*> Doors() const;
 
     // A swipe once it is in the log, with its row's id; or, with Id 0, one the log cannot take
     // yet (it comes again with its id once written). Swipe.DoorId names the door.
     std::function<void(const TSwipeRecord& Swipe)> OnSwipe;
+    // A front end checks its own sections of a file read at start or reload; what it raises
+    // refuses the file as a bad door section would.
+    std::function<void(const TAgentConfig& Config)> OnCheckConfig;
     // Called for every door made, so the owner can follow it (the log, the message bus).
     std::function<void(TDoor& Door)> OnDoorAdded;
+    // A door has stopped and is about to be destroyed; a door of that id may follow (a changed
+    // section), in which case Config() names it already.
     std::function<void(const QString& Id)> OnDoorRemoved;
 
 private:
-    void Apply(const TAgentConfig& Config);
+    TAgentConfig ReadConfig() const;
+    void Apply(TAgentConfig Config);
+    void StopDoor(TDoor& Door);
+    void DoorStopped(const QString& Id);
+    void StartWanted();
     void PublishDoors();
     void Record(TDoor& Door, const TRfidTag& Card, bool Known, const QString& Name);
     void Prune();
@@ -57,10 +76,13 @@ private:
 
     QString FConfigFile;
     QString FRuntimeDirectory;
+    QString FStateDirectory;
     TAgentConfig FConfig;
     std::map<QString, std::unique_ptr<TDoor>> FDoors;
-    std::unique_ptr<TUSBPnP> FDevices;
+    std::unique_ptr<TSerialDeviceWatch> FDevices;
     std::unique_ptr<TAccessLog> FLog;
     QString FLogProblem; // said once, until it changes
     QTimer FPruneTimer;
+    bool FStopping = false;
+    std::function<void()> FStopped;
 };

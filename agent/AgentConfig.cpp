@@ -1,6 +1,5 @@
 #include "agent/AgentConfig.h"
 
-#include "agent/MqttSettings.h"
 #include "agent/WebSettings.h"
 #include "common/Errors.h"
 #include "common/LineFault.h"
@@ -16,8 +15,6 @@ namespace {
 
 const QSet<QString> DoorKeys = {"name", "port", "site-file"};
 const QSet<QString> LogKeys = {"path", "keep-days"};
-const QSet<QString> MqttKeys = {"host", "port", "client-id", "username", "password-file", "ca-file", "cert-file",
-                                "key-file", "prefix", "keepalive", "commands", "discovery", "discovery-prefix"};
 const QSet<QString> WebKeys = {"listen", "cert-file", "key-file", "users-file"};
 const QSet<QString> AgentKeys = {};
 const QSet<QString> SiteKeys = {"time-zone"};
@@ -28,11 +25,22 @@ const QString SchedulePrefix = QStringLiteral("schedule ");
     throw Exception(QStringLiteral("%1:%2: %3").arg(FileName).arg(Line).arg(Why).toStdString());
 }
 
-// A value ends at a comment that follows white space: "port = x ; the door by the stairs".
-QString Value(QString Text)
+// A value ends at a comment, a ';' that follows white space ("port = x ; by the stairs"); a '#'
+// is part of it ("name = Gate #1"). In double quotes it is taken as it stands between them, ';'
+// and spaces included; only a comment may follow.
+QString Value(const QString& FileName, int Line, const QString& Given)
 {
-    static const QRegularExpression Comment(QStringLiteral("\\s[;#].*$"));
-    return Text.remove(Comment).trimmed();
+    const QString Text = Given.trimmed();
+    if (!Text.startsWith(u'"')) {
+        static const QRegularExpression Comment(QStringLiteral("\\s;.*$"));
+        return QString(Text).remove(Comment).trimmed();
+    }
+    const qsizetype Close = Text.indexOf(u'"', 1);
+    const QString After = Close < 0 ? QString() : Text.mid(Close + 1).trimmed();
+    if (Close < 0 || !(After.isEmpty() || After.startsWith(u';')))
+        Bad(FileName, Line, QStringLiteral("a value that starts with '\"' ends with '\"', and only a comment may follow it (%1)")
+                                .arg(AgentConfigRule()));
+    return Text.mid(1, Close - 1);
 }
 
 struct TSection
@@ -78,7 +86,7 @@ std::vector<TSection> Sections(const QString& FileName, const QByteArray& Text)
         const QString Key = Line.left(Equals).trimmed();
         if (S.Values.contains(Key))
             Bad(FileName, Number, QStringLiteral("[%1] %2 is given twice").arg(S.Name, Key));
-        S.Values.insert(Key, Value(Line.mid(Equals + 1)));
+        S.Values.insert(Key, Value(FileName, Number, Line.mid(Equals + 1)));
         S.Lines.insert(Key, Number);
     }
     return Result;
@@ -114,6 +122,12 @@ std::optional<TWebSettings> WebSection(const QString& FileName, const TSection& 
 
 } // namespace
 
+QString AgentConfigRule()
+{
+    return QStringLiteral("a line that starts with ';' or '#' is a comment, and so is the rest of a line from a ';' "
+                          "that follows a space; '#' inside a value is kept; put a value in double quotes to keep a ';' in it");
+}
+
 TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
 {
     TAgentConfig Config;
@@ -145,17 +159,13 @@ TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
                 Bad(FileName, E.Line, E.Reason);
             }
         } else if (S.Name == u"mqtt") {
-            CheckKeys(FileName, S, MqttKeys);
+            // Its keys and values are the bus's to check (OnCheckConfig), not the agent's.
             QMap<QString, QString> Mqtt = S.Values;
             for (const QString Key : {"password-file", "ca-file", "cert-file", "key-file"})
                 if (Mqtt.contains(Key))
                     Mqtt[Key] = Beside(FileName, Mqtt[Key]);
-            try {
-                ParseMqttSettings(Mqtt); // a bad value stops the agent here, not at its first connect
-            } catch (const std::exception& E) {
-                Bad(FileName, S.Line, QString::fromUtf8(E.what()));
-            }
             Config.Mqtt = Mqtt;
+            Config.MqttLine = S.Line;
         } else if (S.Name == u"web") {
             Config.Web = WebSection(FileName, S);
         } else {
@@ -164,9 +174,14 @@ TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
                              Beside(FileName, S.Values.value(QStringLiteral("site-file")))};
             if (Door.Port.isEmpty())
                 Bad(FileName, S.Line, QStringLiteral("[%1] port is missing").arg(S.Name));
-            for (const TDoorConfig& Other : Config.Doors)
+            for (const TDoorConfig& Other : Config.Doors) {
                 if (Other.Port == Door.Port)
                     Bad(FileName, S.Line, QStringLiteral("[%1] port %2 is already the port of [%3]").arg(S.Name, Door.Port, Other.Id));
+                // The log and the bus tell doors apart by name.
+                if (Other.Name == Door.Name)
+                    Bad(FileName, S.Line, QStringLiteral("[%1] name '%2' is already the name of [%3] (%4)")
+                                              .arg(S.Name, Door.Name, Other.Id, AgentConfigRule()));
+            }
             Config.Doors.push_back(Door);
         }
     }

@@ -33,9 +33,13 @@ struct TAgentConfig
     std::optional<TWebSettings> Web;               // [web]; none: no page
     QByteArray TimeZone;                           // [site] time-zone, a zone the system knows; empty: the system's
     QMap<QString, TSchedule> Schedules;            // [schedule NAME] sections, by name
+    int MqttLine = 0;                              // where [mqtt] starts, for messages
 };
 
 // Reads the agent's INI file. A bad file raises Exception with a message that names the file,
 // the section and the key: the agent does not start on a guess.
 TAgentConfig LoadAgentConfig(const QString& FileName);
 TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text);
+
+// How comments and quotes are read, for messages that hinge on it.
+QString AgentConfigRule();

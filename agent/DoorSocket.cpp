@@ -31,11 +31,17 @@ TDoorSocket::TDoorSocket(const QString& Path, QObject* Owner) : QObject(Owner), 
     connect(&FServer, &QLocalServer::newConnection, this, [this] { NewConnection(); });
 }
 
-TDoorSocket::~TDoorSocket()
+TDoorSocket::~TDoorSocket() { Close(); }
+
+void TDoorSocket::Close()
 {
     OnClientLeft = nullptr;
     if (FClient)
         FClient->abort();
+    FClient = nullptr;
+    FAccepted = false;
+    if (!FServer.isListening())
+        return;
     FServer.close();
     QLocalServer::removeServer(FPath);
 }
@@ -89,10 +95,12 @@ void TDoorSocket::Refuse(const QString& Why)
     Client->disconnectFromServer();
 }
 
-void TDoorSocket::Send(const uint8_t* Bytes, int Count)
+bool TDoorSocket::Send(const uint8_t* Bytes, int Count)
 {
-    if (Relaying())
-        FClient->write(reinterpret_cast<const char*>(Bytes), Count);
+    if (!Relaying())
+        return true;
+    FClient->write(reinterpret_cast<const char*>(Bytes), Count);
+    return FClient->bytesToWrite() <= Backlog;
 }
 
 void TDoorSocket::DropClient()

@@ -9,13 +9,15 @@
 
 #include <functional>
 
-
-
 // The local socket through which one program at a time drives a door the agent holds. Its
 // file is reachable only by the group that may open the reader's tty (0660, group dialout).
 class TDoorSocket : public QObject
 {
 public:
+    // The most bytes held for a client either way before it is let go: a program that sends
+    // faster than the reader takes, or does not read what the reader sends.
+    static constexpr qint64 Backlog = 64 * 1024;
+
     // Listens at Path, replacing a stale socket file; raises Exception when it cannot.
     TDoorSocket(const QString& Path, QObject* Owner = nullptr);
     ~TDoorSocket() override;
@@ -33,10 +35,12 @@ public:
 
     void Accept();
     void Refuse(const QString& Why);
-    // The reader's bytes to the relayed program.
-    void Send(const uint8_t* Bytes, int Count);
-    // The reader is gone: so is the program's line.
+    // The reader's bytes to the relayed program; false once more than Backlog wait for it.
+    bool Send(const uint8_t* Bytes, int Count);
+    // The reader is gone: so is the program's line (or its wait for it).
     void DropClient();
+    // No program reaches the door from now on; the socket file goes.
+    void Close();
 
 private:
     void NewConnection();

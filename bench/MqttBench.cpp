@@ -103,6 +103,7 @@ int main(int argc, char** argv)
     QProcess Agent;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
     Env.insert("RUNTIME_DIRECTORY", Dir.filePath("run"));
+    Env.insert("STATE_DIRECTORY", Dir.path());
     Agent.setProcessEnvironment(Env);
     Agent.setStandardErrorFile(Dir.filePath("agent.log"));
     Agent.start(DORVIK_AGENT, {"--config", File.fileName()});

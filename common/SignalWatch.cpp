@@ -48,9 +48,14 @@ void TSignalWatch::Arrived()
 {
     signalfd_siginfo Info;
     while (::read(FHandle, &Info, sizeof Info) == ssize_t(sizeof Info)) {
-        if (Info.ssi_signo == SIGHUP && OnReload)
-            OnReload();
-        else if (Info.ssi_signo != SIGHUP && OnStop)
-            OnStop();
+        // Called from the event loop: nothing may unwind through it.
+        try {
+            if (Info.ssi_signo == SIGHUP && OnReload)
+                OnReload();
+            else if (Info.ssi_signo != SIGHUP && OnStop)
+                OnStop();
+        } catch (const std::exception& E) {
+            ReportException(E);
+        }
     }
 }

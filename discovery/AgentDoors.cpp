@@ -8,7 +8,11 @@
 #include <QSaveFile>
 #include <QStringList>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <algorithm>
 
@@ -61,13 +65,34 @@ QString DevicePathOf(const QString& Port)
 
 } // namespace
 
+void MakeAgentRuntimeDirectory(const QString& Folder)
+{
+    // In a folder anyone may write (/tmp) another user could have made ours first.
+    const QByteArray Path = QFile::encodeName(QDir::cleanPath(Folder));
+    struct stat Parent{};
+    const bool Shared = ::stat(QFile::encodeName(QFileInfo(Folder).absolutePath()).constData(), &Parent) == 0 && (Parent.st_mode & S_IWOTH);
+    QDir().mkpath(QFileInfo(Folder).absolutePath());
+    if (::mkdir(Path.constData(), Shared ? 0700 : 0755) != 0 && errno != EEXIST)
+        throw Exception(QStringLiteral("Cannot make the folder %1: %2").arg(Folder, QString::fromLocal8Bit(strerror(errno))).toStdString());
+    struct stat Made{};
+    if (::lstat(Path.constData(), &Made) != 0 || !S_ISDIR(Made.st_mode) || Made.st_uid != ::geteuid() || (Made.st_mode & 022)
+        || (Shared && (Made.st_mode & 077)))
+        throw Exception(QStringLiteral("The runtime folder %1 is not this user's own%2: remove it, or give another with "
+                                       "RUNTIME_DIRECTORY or XDG_RUNTIME_DIR")
+                            .arg(Folder, Shared ? QStringLiteral(" with mode 0700") : QStringLiteral(" or others may write it"))
+                            .toStdString());
+}
+
 void WriteAgentDoors(const QString& RuntimeDirectory, const std::vector<TAgentDoor>& Doors)
 {
     QSaveFile File(RuntimeDirectory + DoorsFileName);
     QByteArray Text;
     for (const TAgentDoor& D : Doors)
         Text += QStringList{Clean(D.Id), Clean(D.Name), Clean(D.Port), Clean(D.Socket), Clean(D.Log)}.join(u'\t').toUtf8() + '\n';
-    if (!File.open(QIODevice::WriteOnly) || File.write(Text) != Text.size() || !File.commit())
+    // No secret in it, and whoever may use a door's socket lists the doors: readable by all,
+    // whatever the service's umask.
+    const auto Mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    if (!File.open(QIODevice::WriteOnly) || !File.setPermissions(Mode) || File.write(Text) != Text.size() || !File.commit())
         throw Exception(QStringLiteral("Cannot write %1: %2").arg(File.fileName(), File.errorString()).toStdString());
 }
 

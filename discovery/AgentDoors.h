@@ -26,7 +26,11 @@ struct TAgentDoor
     QString Label() const { return Name + QStringLiteral(" (agent)"); }
 };
 
-// Replaces the list in RuntimeDirectory; raises Exception when it cannot be written.
+// Makes the runtime folder when it is missing (0700 inside a folder anyone may write, such as
+// /tmp) and raises Exception unless it is this user's own and nobody else may write it.
+void MakeAgentRuntimeDirectory(const QString& Folder);
+
+// Replaces the list in RuntimeDirectory, readable by all; raises Exception when it cannot be written.
 void WriteAgentDoors(const QString& RuntimeDirectory, const std::vector<TAgentDoor>& Doors);
 void RemoveAgentDoors(const QString& RuntimeDirectory);
 

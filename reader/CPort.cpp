@@ -4,7 +4,10 @@
 #include "reader/CPortSocket.h"
 #include "reader/CPortThread.h"
 
+#include <QSocketNotifier>
 #include <QThread>
+
+#include <utility>
 
 namespace {
 
@@ -218,6 +221,12 @@ void TCustomComPort::OpenPort()
     } else if (const int Error = ComDevice::Open(Path.c_str(), Handle)) {
         throw EComPort(CE_OpenFailed, Error);
     }
+    StartOn(Handle, Network, Line);
+}
+
+// The handle is open (a network reader's FLink holds it): the port is connected from here on.
+void TCustomComPort::StartOn(int Handle, bool Network, const ComDevice::TLine& Line)
+{
     FHandle = Handle;
     FConnected = true;
     ++FGeneration;
@@ -270,6 +279,11 @@ void TCustomComPort::StopEventThread()
 
 void TCustomComPort::CloseDevice()
 {
+    // Off before its handle closes; deleted later, as its own signal may be running.
+    if (FWriteRoom) {
+        FWriteRoom->setEnabled(false);
+        std::exchange(FWriteRoom, nullptr)->deleteLater();
+    }
     if (FLink)
         FLink.reset();
     else if (FHandle >= 0)
@@ -289,6 +303,34 @@ int TCustomComPort::WriteBytes(const void* Buffer, int Count)
     if (const int Error = ComDevice::Write(FHandle, Buffer, Count, Timeout, Written))
         throw EComPort(CE_WriteFailed, Error);
     return Written;
+}
+
+int TCustomComPort::WriteSome(const void* Buffer, int Count)
+{
+    if (FHandle < 0)
+        throw EComPort(CEPortNotOpen);
+    int Written = 0;
+    if (const int Error = ComDevice::Write(FHandle, Buffer, Count, 0, Written))
+        throw EComPort(CE_WriteFailed, Error);
+    if (Written < Count)
+        WatchWriteRoom();
+    return Written;
+}
+
+void TCustomComPort::WatchWriteRoom()
+{
+    if (!FWriteRoom) {
+        FWriteRoom = new QSocketNotifier(FHandle, QSocketNotifier::Write, this);
+        connect(FWriteRoom, &QSocketNotifier::activated, this, [this] {
+            FWriteRoom->setEnabled(false); // once per short write
+            try {
+                Fire(OnWriteRoom, this);
+            } catch (const std::exception& E) {
+                ReportException(E);
+            }
+        });
+    }
+    FWriteRoom->setEnabled(true);
 }
 
 int TCustomComPort::ReadBytes(void* Buffer, int Count)

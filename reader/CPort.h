@@ -184,6 +184,7 @@ private:
 class TComThread;
 class TComNotices;
 class QEventLoop;
+class QSocketNotifier;
 namespace NetDevice { class TLink; }
 namespace ComDevice { struct TLine; }
 
@@ -233,6 +234,11 @@ public:
 
     // -- state and data
     void OpenPort();
+    // Opens without waiting on the event loop: a network reader is reached on a worker while the
+    // loop goes on, and Done runs from the loop within the network bound, with an empty text
+    // once the port is open or with why it is not. A device opens at once, Done before this
+    // returns. Closing or renaming the port gives the opening up, and Done does not run then.
+    void OpenPortLater(std::function<void(const QString& Error)> Done);
     void ClosePort();
     bool Connected() const { return FConnected; }
     // Counts every open and close: a step that runs handlers compares it before and after, to
@@ -240,6 +246,11 @@ public:
     uint64_t Generation() const { return FGeneration; }
 
     int WriteBytes(const void* Buffer, int Count);
+    // Writes what the line takes now, without waiting, and returns how many bytes went; once
+    // some were left over, OnWriteRoom follows when the line has room again. For bytes that must
+    // never hold up the event loop (a program's bytes relayed to the reader).
+    int WriteSome(const void* Buffer, int Count);
+    TNotifyEvent OnWriteRoom;
     int ReadBytes(void* Buffer, int Count);
     int WaitingCount();
 
@@ -261,6 +272,8 @@ private:
     template <typename T> void SetLineField(T& Field, T Value);
     ComDevice::TLine LineSettings() const;
     std::unique_ptr<NetDevice::TLink> ConnectLink(const std::string& Url, const ComDevice::TLine& Line);
+    void StartOn(int Handle, bool Network, const ComDevice::TLine& Line);
+    void WatchWriteRoom();
     void AbandonOpening();
     void CloseDevice();
     void StopEventThread();
@@ -292,6 +305,7 @@ private:
     QEventLoop* FOpenLoop = nullptr;
     bool FConnected = false;
     uint64_t FGeneration = 0;
+    QSocketNotifier* FWriteRoom = nullptr; // a child while the line is open, once WriteSome was short
     std::unique_ptr<TComNotices> FNotices;
     std::unique_ptr<TComThread> FThread;
 };

@@ -11,6 +11,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 bool OnApplicationThread()
@@ -58,6 +60,58 @@ std::unique_ptr<NetDevice::TLink> TCustomComPort::ConnectLink(const std::string&
     if (std::unique_ptr<NetDevice::TLink> Link = Opening.Take(Message))
         return Link;
     throw EComPort(CE_OpenFailed, Message);
+}
+
+void TCustomComPort::OpenPortLater(std::function<void(const QString& Error)> Done)
+{
+    const std::string Path = DevicePath(FPort).toStdString();
+    if (FConnected || !NetDevice::IsUrl(Path)) {
+        QString Error;
+        try {
+            OpenPort();
+        } catch (const std::exception& E) {
+            Error = QString::fromUtf8(E.what());
+        }
+        return Done(Error);
+    }
+    AbandonOpening();
+    const ComDevice::TLine Line = LineSettings();
+    auto Opening = std::make_shared<NetDevice::TOpening>(Path, Line);
+    const uint64_t Mine = FOpening = ++FOpenings;
+    // The worker's end or the bound, whichever comes first, once. Both are the port's children,
+    // so a port destroyed meanwhile takes them (and gives the worker up) with it.
+    auto* Ended = new QSocketNotifier(Opening->DoneHandle(), QSocketNotifier::Read, this);
+    auto* Bound = new QTimer(this);
+    Bound->setSingleShot(true);
+    auto Finished = std::make_shared<bool>(false);
+    const auto Finish = [this, Opening, Ended, Bound, Finished, Mine, Line, Done] {
+        if (std::exchange(*Finished, true))
+            return;
+        Ended->setEnabled(false);
+        Ended->deleteLater(); // its signal may be the one running
+        Bound->stop();
+        Bound->deleteLater();
+        if (FOpening != Mine)
+            return; // given up
+        FOpening = 0;
+        QString Error;
+        try {
+            std::string Message;
+            FLink = Opening->Take(Message);
+            if (!FLink)
+                throw EComPort(CE_OpenFailed, Message);
+            StartOn(FLink->Handle(), true, Line);
+        } catch (const std::exception& E) {
+            if (FConnected)
+                ClosePort(); // all or nothing, as TDorvik::Connect
+            FLink.reset();
+            Error = QString::fromUtf8(E.what());
+        }
+        Done(Error);
+    };
+    connect(Ended, &QSocketNotifier::activated, this, Finish);
+    connect(Bound, &QTimer::timeout, this, Finish);
+    Bound->start(Opening->MsLeft());
 }
 
 void TCustomComPort::AbandonOpening()

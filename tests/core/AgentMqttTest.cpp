@@ -3,6 +3,7 @@
 
 #include "log/AccessLog.h"
 #include "log/SwipeJson.h"
+#include "reader/Protocol.h"
 #include "support/AgentBed.h"
 #include "support/MosquittoBroker.h"
 #include "support/MqttProbe.h"
@@ -134,12 +135,14 @@ TEST(AgentMqtt, RetainedStateFollowsTheReaderAndACleanStopSaysOffline)
               (QJsonObject{{"count", 2}, {"master", "0000000006 000,6"},
                            {"sha256", QString(QCryptographicHash::hash(Hashed, QCryptographicHash::Sha256).toHex())}}));
 
-    // Unplugged and back: offline, then online again.
+    // Unplugged and back with a door mode no name stands for: offline, then online again.
     const size_t Before = P.On("dorvik/door-0/status").size();
     Bed.Replug(0);
+    Bed.Readers[0]->SetDoor(7, 0);
     ASSERT_TRUE(WaitUntil([&] { return P.On("dorvik/door-0/status").size() == Before + 2; }, 10s));
     EXPECT_EQ(P.On("dorvik/door-0/status")[Before].Payload, "offline");
     EXPECT_EQ(P.Last("dorvik/door-0/status"), "online");
+    EXPECT_TRUE(WaitUntil([&] { return Json(P.Last("dorvik/door-0/door")) == QJsonObject{{"mode", QJsonValue()}, {"delay", 0}}; }));
 
     bool Stopped = false;
     Bed.Bus->Stop([&] { Stopped = true; });
@@ -162,6 +165,7 @@ TEST(AgentMqtt, TheAgentProgramSaysOfflineWhenStoppedAndItsWillWhenKilled)
         QProcess Agent;
         QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
         Env.insert("RUNTIME_DIRECTORY", Dir.filePath("run"));
+        Env.insert("STATE_DIRECTORY", Dir.path());
         Agent.setProcessEnvironment(Env);
         Agent.start(DORVIK_AGENT, {"--config", Config.fileName()});
         ASSERT_TRUE(WaitUntil([&] { return Bus.Probe->On("dorvik/agent/status").size() > Before; }, 10s));
@@ -201,19 +205,44 @@ TEST(AgentMqtt, SwipesMadeWhileTheBrokerIsAwayArriveOnceInOrder)
     EXPECT_TRUE(WaitUntil([&] { return Log.Unpublished(10).empty(); }));
 }
 
-TEST(AgentMqtt, CommandsAreIgnoredAndSaidOnceWhileTheyAreOff)
+// A command while commands are off, or one the broker kept (retained, so handed over again at
+// every reconnect): nothing is done, and it is said once.
+TEST(AgentMqtt, IgnoredCommandsChangeNothingAndAreSaidOnce)
 {
     NEED_BROKER();
-    Online Bus;
-    ASSERT_TRUE(Bus.Ready());
-    AgentBed Bed(1, {}, Mqtt(Bus.Broker.Port()));
-    ASSERT_TRUE(Ready(*Bus.Probe, 0));
-    for (int I = 0; I < 2; ++I)
-        Bus.Probe->Publish("dorvik/door-0/set/door", R"({"id": "x", "mode": "timed", "delay": 9})");
-    Pump(1s);
-    EXPECT_EQ(Bed.Readers[0]->DoorDelay(), 5);
-    EXPECT_TRUE(Bus.Probe->On("dorvik/door-0/result").empty());
-    EXPECT_EQ(Bed.Said.filter("commands is off").size(), 1) << Bed.Said.join('\n').toStdString();
+    const struct
+    {
+        const char* Extra;
+        bool Retain;
+        int Results; // on the result topic
+        const char* Said;
+    } Cases[] = {{"", false, 0, "commands is off"}, {"commands = true", true, 1, "a retained command is ignored"}};
+    const QByteArray Command = R"({"id": "x", "mode": "timed", "delay": 9})";
+    for (const auto& C : Cases) {
+        Online Bus({.Persistent = true}, true);
+        ASSERT_TRUE(Bus.Ready());
+        // A retained one comes with every subscription: the agent's first, and again after the
+        // broker's restart. A plain one comes twice.
+        if (C.Retain)
+            Bus.Probe->Publish("dorvik/door-0/set/door", Command, true);
+        AgentBed Bed(1, {}, Mqtt(Bus.Broker.Port(), C.Extra));
+        ASSERT_TRUE(Ready(*Bus.Probe, 0));
+        if (C.Retain) {
+            Pump(500ms);
+            Bus.Broker.Stop();
+            ASSERT_TRUE(WaitUntil([&] { return !Bed.Bus->Connected(); }));
+            ASSERT_TRUE(Bus.Broker.Start());
+            ASSERT_TRUE(WaitUntil([&] { return Bed.Bus->Connected(); }, 10s));
+        } else {
+            for (int I = 0; I < 2; ++I)
+                Bus.Probe->Publish("dorvik/door-0/set/door", Command);
+        }
+        Pump(1s);
+        EXPECT_EQ(Bed.Readers[0]->DoorDelay(), 5);
+        EXPECT_EQ(Bus.Probe->On("dorvik/door-0/result").size(), size_t(C.Results)) << C.Said;
+        EXPECT_EQ(Bed.Said.filter(C.Said).size(), 1) << Bed.Said.join('\n').toStdString();
+        Bus.Probe->Publish("dorvik/door-0/set/door", {}, true);
+    }
 }
 
 TEST(AgentMqtt, CommandsReachTheReaderAndTheResultSaysSo)
@@ -249,6 +278,24 @@ TEST(AgentMqtt, CommandsReachTheReaderAndTheResultSaysSo)
     EXPECT_EQ(Listed.value("id"), "c");
     EXPECT_EQ(Listed.value("master"), 2);
     EXPECT_EQ(Listed.value("cards").toArray().at(0).toObject().value("name"), "Ann");
+}
+
+// SIGTERM during a door setting the reader never answers: the stop waits for that step's bound,
+// not for ever, and the command's result says it failed.
+TEST(AgentMqtt, AStopWaitsForAnUnansweredCommandOnlyUntilItsBound)
+{
+    NEED_BROKER();
+    Online Bus;
+    ASSERT_TRUE(Bus.Ready());
+    AgentBed Bed(1, {}, Mqtt(Bus.Broker.Port(), "commands = true"));
+    ASSERT_TRUE(Ready(*Bus.Probe, 0));
+    Bed.Readers[0]->SetSilent(true);
+    Bus.Probe->Publish("dorvik/door-0/set/door", R"({"id": "s", "mode": "timed", "delay": 9})");
+    ASSERT_TRUE(WaitUntil([&] { return Bed.FramesOf(0, protocol::fcDoorConfig) == 1; }));
+    bool Stopped = false;
+    Bed.Agent->Stop([&] { Stopped = true; });
+    EXPECT_TRUE(WaitUntil([&] { return Stopped; }, 10s));
+    EXPECT_FALSE(ResultOf(*Bus.Probe, "s").value("ok").toBool());
 }
 
 TEST(AgentMqtt, ABadCommandChangesNothingAndSaysWhy)
@@ -291,6 +338,14 @@ TEST(AgentMqtt, ABadCommandChangesNothingAndSaysWhy)
              Bed.Readers[0]->HangUp();
              ASSERT_TRUE(WaitUntil([&] { return Bus.Probe->Last("dorvik/door-0/status") == "offline"; }));
          }},
+        {"set/door", R"({"id": "11", "delay": 9})", "has not told its door settings yet",
+         [&] {
+             Bed.Replug(0); // back, but silent when asked for its door settings
+             Bed.Readers[0]->SetSilent(true);
+             ASSERT_TRUE(WaitUntil([&] { return Bed.Readers[0]->WaitForFrames(1, 0ms); }, 10s));
+             Bed.Readers[0]->SetSilent(false);
+             ASSERT_TRUE(WaitUntil([&] { return Bed.Agent->Doors()[0]->Step() == TDoor::TStep::Idle; }, 15s));
+         }},
     };
     for (const auto& C : Cases) {
         if (C.Before)
@@ -312,23 +367,23 @@ TEST(AgentMqtt, AWrongPasswordOrCertificateIsSaidClearlyAndSwipesAreStillLogged)
     const struct
     {
         bool Tls;
-        const char* Password; // in the agent's password-file
+        const char* Password; // in the agent's password-file, taken as it stands
         bool OtherCa;
         const char* Said;     // empty: it connects
     } Cases[] = {
-        {false, "right", false, ""},
-        {false, "wrong", false, "refused"},
+        {false, " right ", false, ""},
+        {false, "right", false, "refused"},
         {true, nullptr, false, ""},
         {true, nullptr, true, "TLS failed"},
     };
     for (const auto& C : Cases) {
         if (C.Tls && !MosquittoBroker::HaveOpenssl())
             continue;
-        MosquittoBroker Broker(C.Tls ? MosquittoOptions{.Tls = true} : MosquittoOptions{.User = "door", .Password = "right"});
+        MosquittoBroker Broker(C.Tls ? MosquittoOptions{.Tls = true} : MosquittoOptions{.User = "door", .Password = " right "});
         ASSERT_TRUE(Broker.Start()) << Broker.Output().toStdString();
         QTemporaryDir Dir;
         QFile Secret(Dir.filePath("secret"));
-        ASSERT_TRUE(Secret.open(QIODevice::WriteOnly) && Secret.write(C.Password ? C.Password : "") >= 0);
+        ASSERT_TRUE(Secret.open(QIODevice::WriteOnly) && Secret.write(C.Password ? QByteArray(C.Password) + "\n" : QByteArray()) >= 0);
         Secret.close();
         const QString Extra = C.Tls ? "ca-file = " + (C.OtherCa ? Broker.OtherCaFile() : Broker.CaFile())
                                     : "username = door\npassword-file = " + Secret.fileName();
@@ -347,7 +402,7 @@ TEST(AgentMqtt, AWrongPasswordOrCertificateIsSaidClearlyAndSwipesAreStillLogged)
     }
 }
 
-TEST(AgentMqtt, DiscoveryConfigsCarryTheKeysHomeAssistantRequiresAndGoWithTheirDoor)
+TEST(AgentMqtt, DiscoveryConfigsCarryTheKeysHomeAssistantRequires)
 {
     NEED_BROKER();
     Online Bus;
@@ -359,7 +414,7 @@ TEST(AgentMqtt, DiscoveryConfigsCarryTheKeysHomeAssistantRequiresAndGoWithTheirD
         {"binary_sensor", {"state_topic"}},              {"select", {"command_topic", "options"}},
         {"number", {"command_topic"}},
     };
-    const QStringList Every = {"unique_id", "name", "device", "availability_topic"};
+    const QStringList Every = {"unique_id", "name", "device"};
     const auto Configs = [&] {
         std::map<QString, QJsonObject> Found;
         for (const auto& M : Bus.Probe->On())
@@ -375,30 +430,83 @@ TEST(AgentMqtt, DiscoveryConfigsCarryTheKeysHomeAssistantRequiresAndGoWithTheirD
         ASSERT_TRUE(Required.count(Component)) << Topic.toStdString();
         for (const QString& Key : Required.at(Component) + Every)
             EXPECT_TRUE(Config.contains(Key)) << Topic.toStdString() << " lacks " << Key.toStdString();
-        EXPECT_EQ(Config.value("availability_topic"), "dorvik/agent/status");
         UniqueIds.insert(Config.value("unique_id").toString());
         const QJsonObject Device = Config.value("device").toObject();
         EXPECT_FALSE(Device.value("identifiers").toArray().isEmpty());
-        if (Topic.endsWith("/agent/config"))
+        if (Config.contains("command_template")) { // the entity's own id as the request's
+            EXPECT_TRUE(Config.value("command_template").toString().contains(Config.value("unique_id").toString())) << Topic.toStdString();
+        }
+        if (Topic.endsWith("/agent/config")) {
+            // Its state is the agent's status: it shows off, never unavailable.
             AgentDevice = Device.value("identifiers").toArray().at(0).toString();
-        else
-            Via.insert(Device.value("via_device").toString());
+            EXPECT_FALSE(Config.contains("availability")) << Topic.toStdString();
+            EXPECT_EQ(Config.value("state_topic"), "dorvik/agent/status");
+            continue;
+        }
+        Via.insert(Device.value("via_device").toString());
+        // A door's entities go unavailable with the agent (whose status is its last will), and
+        // those that need the reader with the reader.
+        QStringList Topics;
+        for (const QJsonValue& A : Config.value("availability").toArray())
+            Topics << A.toObject().value("topic").toString();
+        const bool OnReader = Component == "event" || Component == "select" || Component == "number";
+        EXPECT_EQ(Topics.value(0), "dorvik/agent/status") << Topic.toStdString();
+        EXPECT_EQ(Topics.size(), OnReader ? 2 : 1) << Topic.toStdString();
+        EXPECT_EQ(Config.value("availability_mode"), "all");
     }
     EXPECT_EQ(UniqueIds.size(), 11u);
     EXPECT_EQ(Via, std::set{AgentDevice});
+}
 
-    // door-1 leaves the configuration: its five configs are emptied.
-    QFile File(Bed.Path("agent.conf"));
-    ASSERT_TRUE(File.open(QIODevice::WriteOnly));
-    File.write(QStringLiteral("[door-0]\nname = Door 0\nport = %1\n[log]\npath = access.db\n%2")
-                   .arg(Bed.Path("tty0"), Mqtt(Bus.Broker.Port(), "commands = true")).toUtf8());
-    File.close();
-    Bed.Agent->Reload();
-    const auto Emptied = [&] {
-        int Count = 0;
-        for (const auto& M : Bus.Probe->On())
-            Count += M.Topic.startsWith("homeassistant/") && M.Topic.contains("door-1_") && M.Payload.isEmpty();
-        return Count;
+// What the agent no longer wants retained is cleared by its next connect, however it went: a
+// door removed (while connected, or while the bridge was down), discovery off, another prefix.
+TEST(AgentMqtt, RetainedTopicsNoLongerWantedAreCleared)
+{
+    NEED_BROKER();
+    const struct
+    {
+        const char* What;
+        int Doors;
+        const char* Extra;
+        bool Restart; // the bridge is made again, as after an agent's restart
+        const char* Gone;
+        const char* Kept;
+    } Cases[] = {
+        {"a door removed", 1, "", false, "door-1", "dorvik/door-0/status"},
+        {"a door removed while the bridge was down", 1, "", true, "door-1", "dorvik/door-0/status"},
+        {"discovery turned off", 2, "discovery = false", true, "homeassistant/", "dorvik/door-1/status"},
+        {"another prefix", 2, "prefix = site", false, "dorvik/", "site/door-1/status"},
     };
-    EXPECT_TRUE(WaitUntil([&] { return Emptied() == 5; }));
+    for (const auto& C : Cases) {
+        Online Bus;
+        ASSERT_TRUE(Bus.Ready());
+        AgentBed Bed(2, {}, Mqtt(Bus.Broker.Port(), "commands = true"));
+        ASSERT_TRUE(Ready(*Bus.Probe, 0) && Ready(*Bus.Probe, 1));
+        QString Config;
+        for (int I = 0; I < C.Doors; ++I)
+            Config += QStringLiteral("[door-%1]\nname = Door %1\nport = %2\n").arg(I).arg(Bed.Path(QString("tty%1").arg(I)));
+        Bed.Configure((Config + "[log]\npath = access.db\n" + Mqtt(Bus.Broker.Port(), QStringLiteral("commands = true\n") + C.Extra)).toUtf8());
+        if (C.Restart)
+            Bed.Bus.reset();
+        Bed.Agent->Reload();
+        const TMqttSettings Settings = *MqttSettingsIn(Bed.Path("agent.conf"), Bed.Agent->Config());
+        if (C.Restart)
+            Bed.Bus = std::make_unique<TMqttBridge>(*Bed.Agent, Settings);
+        else
+            Bed.Bus->Apply(Settings);
+        // What the broker keeps, as a new subscriber sees it.
+        MqttProbe Fresh(Bus.Broker.Port());
+        const auto Kept = [&] {
+            std::map<QString, QByteArray> Last;
+            for (const auto& M : Fresh.On())
+                Last[M.Topic] = M.Payload;
+            QStringList Topics;
+            for (const auto& [Topic, Payload] : Last)
+                if (!Payload.isEmpty())
+                    Topics << Topic;
+            return Topics;
+        };
+        EXPECT_TRUE(WaitUntil([&] { return Kept().contains(C.Kept) && Kept().filter(C.Gone).isEmpty(); }, 10s))
+            << C.What << ":\n" << Kept().join('\n').toStdString();
+    }
 }

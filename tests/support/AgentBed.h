@@ -2,7 +2,7 @@
 
 #include "agent/Agent.h"
 #include "agent/Door.h"
-#include "agent/MqttBridge.h"
+#include "bus/MqttBridge.h"
 #include "log/SwipeRecord.h"
 #include "sim/SimReader.h"
 
@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -32,7 +33,7 @@ struct AgentBed
     std::vector<Swipe> Swipes;
     std::unique_ptr<TAgent> Agent;
     std::unique_ptr<TMqttBridge> Bus; // when More has an [mqtt] section
-    QStringList Said;                 // what the bus said, "<priority>text"
+    QStringList Said;                 // what the doors and the bus said, "<priority>text"
 
     QString Path(const QString& Name) const { return Dir.filePath(Name); }
     QString Runtime() const { return Dir.filePath("run"); }
@@ -53,18 +54,18 @@ struct AgentBed
                           .arg(Port.isEmpty() ? Path(QString("tty%1").arg(I)) : Port, Extra)
                           .toUtf8();
         }
-        Config += "[log]\npath = access.db\n" + More.toUtf8();
-        QFile File(Path("agent.conf"));
-        File.open(QIODevice::WriteOnly);
-        File.write(Config);
-        File.close();
-        Agent = std::make_unique<TAgent>(Path("agent.conf"), Runtime());
+        Configure(Config + "[log]\npath = access.db\n" + More.toUtf8());
+        Agent = std::make_unique<TAgent>(Path("agent.conf"), Runtime(), Dir.path());
         Agent->OnSwipe = [this](const TSwipeRecord& S) {
             Swipes.push_back({S.DoorId, SwipeCardValue(S), S.Known, S.Name});
         };
+        Agent->OnDoorAdded = [this](TDoor& D) {
+            D.OnSay = [this](int Priority, const QString& Text) { Said << QStringLiteral("<%1>%2").arg(Priority).arg(Text); };
+        };
+        Agent->OnCheckConfig = [this](const TAgentConfig& C) { MqttSettingsIn(Path("agent.conf"), C); };
         Agent->Start();
         if (Agent->Config().Mqtt) {
-            Bus = std::make_unique<TMqttBridge>(*Agent, ParseMqttSettings(*Agent->Config().Mqtt));
+            Bus = std::make_unique<TMqttBridge>(*Agent, *MqttSettingsIn(Path("agent.conf"), Agent->Config()));
             Bus->OnSay = [this](int Priority, const QString& Text) { Said << QStringLiteral("<%1>%2").arg(Priority).arg(Text); };
         }
     }
@@ -73,6 +74,21 @@ struct AgentBed
     {
         Bus.reset();
         Agent.reset();
+    }
+
+    // Replaces the configuration; the agent reads it at its next Reload.
+    void Configure(const QByteArray& Text)
+    {
+        QFile File(Path("agent.conf"));
+        File.open(QIODevice::WriteOnly);
+        File.write(Text);
+    }
+
+    // How many frames with Code the reader behind door I has received.
+    size_t FramesOf(int I, uint8_t Code) const
+    {
+        const auto Frames = Readers[size_t(I)]->ReceivedFrames();
+        return size_t(std::count_if(Frames.begin(), Frames.end(), [&](const sim::Frame& F) { return F.size() > 2 && F[2] == Code; }));
     }
 
     // A new reader behind door I's name, holding what the old one held.

@@ -66,7 +66,7 @@ QByteArray MqttProbe::Last(const QString& Topic) const
     return Found.empty() ? QByteArray() : Found.back().Payload;
 }
 
-void MqttProbe::Publish(const QString& Topic, const QByteArray& Payload)
+void MqttProbe::Publish(const QString& Topic, const QByteArray& Payload, bool Retain)
 {
-    mosquitto_publish(FMosq, nullptr, Topic.toUtf8().constData(), int(Payload.size()), Payload.constData(), 1, false);
+    mosquitto_publish(FMosq, nullptr, Topic.toUtf8().constData(), int(Payload.size()), Payload.constData(), 1, Retain);
 }

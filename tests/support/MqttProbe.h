@@ -31,7 +31,7 @@ public:
     std::vector<Message> On(const QString& Topic = {}) const;
     // The last payload on Topic; empty when none.
     QByteArray Last(const QString& Topic) const;
-    void Publish(const QString& Topic, const QByteArray& Payload);
+    void Publish(const QString& Topic, const QByteArray& Payload, bool Retain = false);
 
 private:
     mosquitto* FMosq = nullptr;

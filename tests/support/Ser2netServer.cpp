@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -78,6 +79,12 @@ QString Ser2netServer::Url() const
 QString Ser2netServer::Output()
 {
     return QString::fromLocal8Bit(FProcess.readAll());
+}
+
+void Ser2netServer::Pause(bool Stopped)
+{
+    if (FProcess.state() == QProcess::Running)
+        ::kill(pid_t(FProcess.processId()), Stopped ? SIGSTOP : SIGCONT);
 }
 
 void Ser2netServer::Kill()

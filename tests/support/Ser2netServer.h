@@ -24,6 +24,8 @@ public:
     int Port() const;
     QString Output(); // what ser2net said, for failure messages
     void Kill();
+    // A server that stops (and starts again) reading and writing, as a hung one does.
+    void Pause(bool Stopped);
 
 private:
     QTemporaryDir FDir;

@@ -55,12 +55,26 @@ std::string TMockUsb::AddUsbDevice(const std::string& UsbName, const TUsbIds& Id
 }
 
 std::string TMockUsb::AddSerial(const std::string& UsbPath, const std::string& TtyName, const TUsbIds& Ids,
-                                bool WithUdevIds)
+                                bool WithUdevIds, bool WithNode)
 {
     std::vector<std::string> Properties{"ID_BUS", "usb"};
     if (WithUdevIds)
         Properties.insert(Properties.end(),
                           {"ID_VENDOR_ID", Ids.Vendor, "ID_MODEL_ID", Ids.Product, "ID_REVISION", Ids.Revision});
+    if (WithNode) {
+        // Described as a recorded device, it gets a node: for a tty, a pseudo-terminal.
+        std::string Text = "P: " + UsbPath.substr(UsbPath.find("/devices/")) + "/" + TtyName + "\nN: " + TtyName +
+                           "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + TtyName + "\nA: dev=188:9\n";
+        for (size_t I = 0; I + 1 < Properties.size(); I += 2)
+            Text += "E: " + Properties[I] + "=" + Properties[I + 1] + "\n";
+        GError* Error = nullptr;
+        if (!umockdev_testbed_add_from_string(FTestbed, Text.c_str(), &Error)) {
+            const std::string Why = Error ? Error->message : "no reason given";
+            g_clear_error(&Error);
+            throw std::runtime_error("umockdev could not add " + TtyName + ": " + Why);
+        }
+        return "/sys" + UsbPath.substr(UsbPath.find("/devices/")) + "/" + TtyName; // announced with "add"
+    }
     return AddDevice("tty", TtyName, UsbPath, {}, Properties);
 }
 

@@ -40,8 +40,10 @@ public:
     std::string AddUsbDevice(const std::string& UsbName, const TUsbIds& Ids);
     // WithUdevIds: the ID_VENDOR_ID/ID_MODEL_ID/ID_REVISION properties that udev's rules give
     // a serial device on USB; without them only the parent's attributes tell the ids.
+    // WithNode: its /dev node too, a pseudo-terminal (which umockdev's ioctls do not take for a
+    // terminal: opening it as a port fails with ENOTTY).
     std::string AddSerial(const std::string& UsbPath, const std::string& TtyName, const TUsbIds& Ids,
-                          bool WithUdevIds = true);
+                          bool WithUdevIds = true, bool WithNode = false);
     TMockAdapter Plug(const std::string& UsbName, const std::string& TtyName, const TUsbIds& Ids = {});
 
     // Sends a notice about a device, such as "change".

@@ -3,7 +3,7 @@
 #include "agent/Agent.h"
 #include "agent/AgentConfig.h"
 #include "agent/AgentLog.h"
-#include "agent/MqttBridge.h"
+#include "bus/MqttBridge.h"
 #include "common/SignalWatch.h"
 #include "common/Errors.h"
 #include "discovery/AgentDoors.h"
@@ -44,11 +44,10 @@ int Fail(const QString& Text, int Status)
     return Status;
 }
 
-std::optional<TMqttSettings> MqttSettingsOf(const TAgentConfig& Config)
+QString DoorCount(const TAgentConfig& Config)
 {
-    if (!Config.Mqtt)
-        return std::nullopt;
-    return ParseMqttSettings(*Config.Mqtt); // checked when the file was read
+    const auto Count = Config.Doors.size();
+    return Count == 1 ? QStringLiteral("1 door") : QStringLiteral("%1 doors").arg(Count);
 }
 
 // The page's certificate must load; a users file that cannot be used yet is only said.
@@ -64,21 +63,35 @@ void CheckWeb(const TWebSettings& Settings)
     }
 }
 
+// Each door as it will be logged and published, so a name cut by a comment shows here.
+int Check(const QString& ConfigFile, const TAgentConfig& Config)
+{
+    QString Text = QStringLiteral("%1: %2\n").arg(ConfigFile, DoorCount(Config));
+    for (const TDoorConfig& D : Config.Doors)
+        Text += QStringLiteral("  [%1] name \"%2\", port %3\n").arg(D.Id, D.Name, D.Port);
+    Text += QStringLiteral("(%1)\n").arg(AgentConfigRule());
+    std::fputs(Text.toLocal8Bit().constData(), stdout);
+    if (Config.Web)
+        CheckWeb(*Config.Web);
+    return 0;
+}
+
 int Serve(QCoreApplication& App, const QString& ConfigFile)
 {
+    // Signals are read from the loop only: one that comes while the doors start waits for it,
+    // and none is handled inside a door's step (no door's step waits on the loop).
     TSignalWatch Signals;
     TAgent Agent(ConfigFile, AgentRuntimeDirectory());
-    Agent.Start();
+    Agent.OnCheckConfig = [&](const TAgentConfig& Config) { MqttSettingsIn(ConfigFile, Config); };
     // The bus is made once there is an [mqtt] section, and goes only with the agent.
     std::unique_ptr<TMqttBridge> Bus;
     auto FollowMqtt = [&] {
-        const std::optional<TMqttSettings> Settings = MqttSettingsOf(Agent.Config());
+        const std::optional<TMqttSettings> Settings = MqttSettingsIn(ConfigFile, Agent.Config());
         if (Bus)
             Bus->Apply(Settings);
         else if (Settings)
             Bus = std::make_unique<TMqttBridge>(Agent, *Settings);
     };
-    FollowMqtt();
     // The page is made after the bus and stays like it; on a reload it follows the new settings.
     std::unique_ptr<TWebSite> Web;
     auto FollowWeb = [&] {
@@ -87,28 +100,31 @@ int Serve(QCoreApplication& App, const QString& ConfigFile)
         else if (Agent.Config().Web)
             Web = std::make_unique<TWebSite>(Agent, *Agent.Config().Web);
     };
-    FollowWeb();
-    bool Stopping = false;
     Signals.OnReload = [&] {
+        if (Agent.Stopping())
+            return;
         Agent.Reload();
         // A bus made now would set the doors' handlers over the page's: the page follows again after it.
-        if (!Bus && MqttSettingsOf(Agent.Config()))
+        if (!Bus && MqttSettingsIn(ConfigFile, Agent.Config()))
             Web.reset();
         FollowMqtt();
         FollowWeb();
     };
     Signals.OnStop = [&] {
-        if (std::exchange(Stopping, true))
+        if (Agent.Stopping())
             return;
         AgentLog(TPriority::Notice, QStringLiteral("stopping"));
-        // The doors end their transfers first; then the bus says every door offline.
+        // The doors end their writes first; then the bus says every door offline.
         Agent.Stop([&] {
             if (!Bus)
                 return App.quit();
             Bus->Stop([&] { App.quit(); });
         });
     };
-    AgentLog(TPriority::Notice, QStringLiteral("holding %1 doors").arg(Agent.Config().Doors.size()));
+    Agent.Start();
+    FollowMqtt();
+    FollowWeb();
+    AgentLog(TPriority::Notice, QStringLiteral("holding %1").arg(DoorCount(Agent.Config())));
     return App.exec();
 }
 
@@ -145,12 +161,9 @@ int main(int argc, char** argv)
     }
     try {
         const TAgentConfig Config = LoadAgentConfig(ConfigFile);
-        if (CheckOnly) {
-            std::printf("%s: %zu doors\n", ConfigFile.toLocal8Bit().constData(), Config.Doors.size());
-            if (Config.Web)
-                CheckWeb(*Config.Web);
-            return 0;
-        }
+        MqttSettingsIn(ConfigFile, Config);
+        if (CheckOnly)
+            return Check(ConfigFile, Config);
         return Serve(App, ConfigFile);
     } catch (const std::exception& E) {
         return Fail(QString::fromUtf8(E.what()), 1);

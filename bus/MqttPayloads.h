@@ -15,7 +15,7 @@ struct TSwipeRecord;
 
 // SwipeJson: id, time, door, cardNumber, value, bytes, name, known.
 QByteArray SwipePayload(const TSwipeRecord& Swipe);
-// {"mode": "lock-unlock|momentary|timed", "delay": N}
+// {"mode": "lock-unlock|momentary|timed", "delay": N}; mode null for a byte none of them names.
 QByteArray DoorSettingsPayload(const TDorvik& Reader);
 // {"count": N, "master": "card number", "sha256": "..."}: the hash is over the five bytes of
 // every card in list order, then one byte, the master index; lower-case hex. A list changed on

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/MqttSettings.h"
+#include "bus/MqttSettings.h"
 
 #include <QObject>
 #include <QString>
@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
 class TAgent;
 class TDoor;
@@ -53,7 +54,10 @@ private:
     void PublishCards(TDoor& Door);
     void PublishOffline();
     void Publish(const QString& Topic, const QByteArray& Payload, bool Retain);
-    void Message(const QString& Topic, const QByteArray& Payload);
+    void Retain(const QString& Topic, const QByteArray& Payload);
+    void ClearUnwanted();
+    void SaveRetained();
+    void Message(const QString& Topic, const QByteArray& Payload, bool Retained);
     void Command(TDoor& Door, const QString& Verb, const QByteArray& Payload);
     QString Topic(const QString& DoorId, const QString& Leaf) const;
     QString SwipeTopic(const TSwipeRecord& Swipe) const;
@@ -64,6 +68,13 @@ private:
     TMqttSettings FSettings;
     bool FRunning = false;
     bool FIgnoredSaid = false;
+    std::set<QString> FRetainedSaid;   // command topics whose retained command was answered once
+    // Every retained topic published and not cleared since, across restarts (a file in the state
+    // folder): what is no longer wanted is cleared at the next connect.
+    QString FRetainedFile;
+    std::set<QString> FRetained;
+    bool FRetainedChanged = false;
+    std::set<QString> FWanted;         // the discovery configs published since this connect
     std::map<QString, TDoorState> FDoors;
     std::map<QString, QString> FDoorIdsByName; // every door held since start: a swipe's row names its door by name
     std::unique_ptr<TMqttClient> FClient;

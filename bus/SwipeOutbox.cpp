@@ -1,7 +1,7 @@
-#include "agent/SwipeOutbox.h"
+#include "bus/SwipeOutbox.h"
 
-#include "agent/MqttClient.h"
-#include "agent/MqttPayloads.h"
+#include "bus/MqttClient.h"
+#include "bus/MqttPayloads.h"
 #include "log/AccessLog.h"
 #include "log/SwipeRecord.h"
 

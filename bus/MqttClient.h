@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/MqttSettings.h"
+#include "bus/MqttSettings.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -40,7 +40,8 @@ public:
     std::function<void()> OnConnected;
     std::function<void()> OnDisconnected; // only after OnConnected
     std::function<void(int Mid)> OnPublished;
-    std::function<void(const QString& Topic, const QByteArray& Payload)> OnMessage;
+    // Retained: the broker kept it from before (a retained message, sent again at every subscribe).
+    std::function<void(const QString& Topic, const QByteArray& Payload, bool Retained)> OnMessage;
     std::function<void(int Priority, const QString& Text)> OnSay;
 
 private:
@@ -57,6 +58,7 @@ private:
     void Finish();
     QString Reason(int Rc) const;
     void Say(int Priority, const QString& Text) const;
+    template <typename Handler> void Guarded(Handler&& Run);
 
     static void ConnectCallback(mosquitto*, void* Self, int Rc);
     static void PublishCallback(mosquitto*, void* Self, int Mid);

@@ -1,4 +1,4 @@
-#include "agent/MqttClient.h"
+#include "bus/MqttClient.h"
 
 #include "agent/AgentLog.h"
 
@@ -65,18 +65,33 @@ TMqttClient::TMqttClient(QObject* Owner) : QObject(Owner)
 {
     UseLibrary();
     FRetry.setSingleShot(true);
-    connect(&FRetry, &QTimer::timeout, this, [this] { Open(); });
+    connect(&FRetry, &QTimer::timeout, this, [this] { Guarded([this] { Open(); }); });
     connect(&FKeepalive, &QTimer::timeout, this, [this] {
-        if (FSession)
-            AfterLoop(mosquitto_loop_misc(FSession->Mosq));
+        Guarded([this] {
+            if (FSession)
+                AfterLoop(mosquitto_loop_misc(FSession->Mosq));
+        });
     });
     FConnectWait.setSingleShot(true);
     connect(&FConnectWait, &QTimer::timeout, this, [this] {
-        if (FSession && !FConnected)
-            Lost(MOSQ_ERR_TIMEOUT);
+        Guarded([this] {
+            if (FSession && !FConnected)
+                Lost(MOSQ_ERR_TIMEOUT);
+        });
     });
     FStopWait.setSingleShot(true);
-    connect(&FStopWait, &QTimer::timeout, this, [this] { Finish(); });
+    connect(&FStopWait, &QTimer::timeout, this, [this] { Guarded([this] { Finish(); }); });
+}
+
+// Every handler the event loop calls comes through here (the owner's handlers run inside them):
+// an error is said, never thrown into the loop.
+template <typename Handler> void TMqttClient::Guarded(Handler&& Run)
+{
+    try {
+        Run();
+    } catch (const std::exception& E) {
+        Say(3, QString::fromUtf8(E.what()));
+    }
 }
 
 TMqttClient::~TMqttClient() { Close(); }
@@ -128,7 +143,10 @@ void TMqttClient::Open()
             QFile File(FSettings.PasswordFile);
             if (!File.open(QIODevice::ReadOnly))
                 return Failed(3, QStringLiteral("cannot read password-file %1: %2").arg(FSettings.PasswordFile, File.errorString()));
-            Password = File.readLine().trimmed(); // the first line, without its line end
+            // The first line as it stands (spaces are a password's own), without its line end.
+            Password = File.readLine();
+            if (Password.endsWith('\n'))
+                Password.chop(Password.endsWith("\r\n") ? 2 : 1);
         }
         mosquitto_username_pw_set(M, FSettings.Username.toUtf8().constData(),
                                   FSettings.PasswordFile.isEmpty() ? nullptr : Password.constData());
@@ -160,14 +178,16 @@ void TMqttClient::Watch()
     FSession->Read = new QSocketNotifier(Socket, QSocketNotifier::Read, this);
     FSession->Write = new QSocketNotifier(Socket, QSocketNotifier::Write, this);
     connect(FSession->Read, &QSocketNotifier::activated, this, [this] {
-        AfterLoop(mosquitto_loop_read(FSession->Mosq, 1));
+        Guarded([this] { AfterLoop(mosquitto_loop_read(FSession->Mosq, 1)); });
     });
     connect(FSession->Write, &QSocketNotifier::activated, this, [this] {
-        int Rc = mosquitto_loop_write(FSession->Mosq, 1);
-        // A TLS handshake that waited for the socket goes on in the read step.
-        if (Rc == MOSQ_ERR_SUCCESS && !FConnected)
-            Rc = mosquitto_loop_read(FSession->Mosq, 1);
-        AfterLoop(Rc);
+        Guarded([this] {
+            int Rc = mosquitto_loop_write(FSession->Mosq, 1);
+            // A TLS handshake that waited for the socket goes on in the read step.
+            if (Rc == MOSQ_ERR_SUCCESS && !FConnected)
+                Rc = mosquitto_loop_read(FSession->Mosq, 1);
+            AfterLoop(Rc);
+        });
     });
     UpdateWrite();
 }
@@ -331,7 +351,7 @@ void TMqttClient::MessageCallback(mosquitto*, void* Self, const mosquitto_messag
     auto* C = static_cast<TMqttClient*>(Self);
     if (C->OnMessage)
         C->OnMessage(QString::fromUtf8(Message->topic),
-                     QByteArray(static_cast<const char*>(Message->payload), Message->payloadlen));
+                     QByteArray(static_cast<const char*>(Message->payload), Message->payloadlen), Message->retain);
 }
 
 void TMqttClient::LogCallback(mosquitto*, void* Self, int Level, const char* Text)

@@ -1,4 +1,4 @@
-#include "agent/MqttCommands.h"
+#include "bus/MqttCommands.h"
 
 #include "cards/CardJson.h"
 #include "common/Errors.h"

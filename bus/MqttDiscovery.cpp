@@ -1,4 +1,4 @@
-#include "agent/MqttDiscovery.h"
+#include "bus/MqttDiscovery.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,11 +13,12 @@ struct TEntity
     const char* Component;
     const char* Object; // after the door's id
     bool Command;       // only while commands are on
+    bool OnReader;      // available only while the door's reader is online too
 };
 
 const TEntity DoorEntities[] = {
-    {"event", "swipe", false},      {"sensor", "last_card", false}, {"binary_sensor", "reader", false},
-    {"select", "door_mode", true},  {"number", "unlock_delay", true},
+    {"event", "swipe", false, true},     {"sensor", "last_card", false, false}, {"binary_sensor", "reader", false, false},
+    {"select", "door_mode", true, true}, {"number", "unlock_delay", true, true},
 };
 
 QString ConfigTopic(const TMqttSettings& S, const QString& Component, const QString& Object)
@@ -33,18 +34,25 @@ QJsonObject AgentDevice()
             {QStringLiteral("model"), QStringLiteral("dorvik-agent")}};
 }
 
-QJsonObject Base(const TMqttSettings& S, const QString& UniqueId, const QString& Name, const QJsonObject& Device)
+QJsonObject Base(const QString& UniqueId, const QString& Name, const QJsonObject& Device)
 {
-    return {{QStringLiteral("unique_id"), UniqueId},
-            {QStringLiteral("name"), Name},
-            {QStringLiteral("device"), Device},
-            {QStringLiteral("availability_topic"), S.Prefix + QStringLiteral("/agent/status")},
-            {QStringLiteral("payload_available"), QStringLiteral("online")},
-            {QStringLiteral("payload_not_available"), QStringLiteral("offline")}};
+    return {{QStringLiteral("unique_id"), UniqueId}, {QStringLiteral("name"), Name}, {QStringLiteral("device"), Device}};
+}
+
+// Available while every topic says online. A door's status outlives an agent that died (only
+// the agent's status is its last will), so the agent's is always among them.
+QJsonObject Availability(const QStringList& Topics)
+{
+    QJsonArray List;
+    for (const QString& Topic : Topics)
+        List.append(QJsonObject{{QStringLiteral("topic"), Topic},
+                                {QStringLiteral("payload_available"), QStringLiteral("online")},
+                                {QStringLiteral("payload_not_available"), QStringLiteral("offline")}});
+    return {{QStringLiteral("availability"), List}, {QStringLiteral("availability_mode"), QStringLiteral("all")}};
 }
 
 // Keys of the entity beside those every one has.
-QJsonObject DoorEntity(const TMqttSettings& S, const QString& Object, const QString& Topic)
+QJsonObject DoorEntity(const QString& Object, const QString& Topic, const QString& UniqueId)
 {
     const QString Swipe = Topic + QStringLiteral("/swipe");
     const QString SetDoor = Topic + QStringLiteral("/set/door");
@@ -73,16 +81,17 @@ QJsonObject DoorEntity(const TMqttSettings& S, const QString& Object, const QStr
     if (Object == u"door_mode")
         return {{QStringLiteral("name"), QStringLiteral("Door mode")},
                 {QStringLiteral("state_topic"), Topic + QStringLiteral("/door")},
-                {QStringLiteral("value_template"), QStringLiteral("{{ value_json.mode }}")},
+                // A mode byte the reader reports but no option names comes as null: unknown here.
+                {QStringLiteral("value_template"), QStringLiteral("{{ value_json.mode if value_json.mode else None }}")},
                 {QStringLiteral("command_topic"), SetDoor},
-                {QStringLiteral("command_template"), QStringLiteral("{\"id\": \"%1\", \"mode\": \"{{ value }}\"}").arg(S.DiscoveryPrefix)},
+                {QStringLiteral("command_template"), QStringLiteral("{\"id\": \"%1\", \"mode\": \"{{ value }}\"}").arg(UniqueId)},
                 {QStringLiteral("options"), QJsonArray{QStringLiteral("lock-unlock"), QStringLiteral("momentary"), QStringLiteral("timed")}},
                 {QStringLiteral("entity_category"), QStringLiteral("config")}};
     return {{QStringLiteral("name"), QStringLiteral("Unlock delay")},
             {QStringLiteral("state_topic"), Topic + QStringLiteral("/door")},
-            {QStringLiteral("value_template"), QStringLiteral("{{ value_json.delay }}")},
+            {QStringLiteral("value_template"), QStringLiteral("{{ value_json.delay if 1 <= value_json.delay <= 255 else None }}")},
             {QStringLiteral("command_topic"), SetDoor},
-            {QStringLiteral("command_template"), QStringLiteral("{\"id\": \"%1\", \"delay\": {{ value | int }}}").arg(S.DiscoveryPrefix)},
+            {QStringLiteral("command_template"), QStringLiteral("{\"id\": \"%1\", \"delay\": {{ value | int }}}").arg(UniqueId)},
             {QStringLiteral("min"), 1},
             {QStringLiteral("max"), 255},
             {QStringLiteral("step"), 1},
@@ -101,7 +110,8 @@ QString MqttNodeId()
 
 std::vector<TRetainedMessage> AgentDiscovery(const TMqttSettings& S)
 {
-    QJsonObject Config = Base(S, MqttNodeId() + QStringLiteral("_agent"), QStringLiteral("Broker connection"), AgentDevice());
+    // Its state is the agent's status itself, so that it shows off, not unavailable.
+    QJsonObject Config = Base(MqttNodeId() + QStringLiteral("_agent"), QStringLiteral("Broker connection"), AgentDevice());
     Config.insert(QStringLiteral("state_topic"), S.Prefix + QStringLiteral("/agent/status"));
     Config.insert(QStringLiteral("device_class"), QStringLiteral("connectivity"));
     Config.insert(QStringLiteral("payload_on"), QStringLiteral("online"));
@@ -122,16 +132,22 @@ std::vector<TRetainedMessage> DoorDiscovery(const TMqttSettings& S, const TDoorC
     std::vector<TRetainedMessage> Configs;
     for (const TEntity& E : DoorEntities) {
         const QString Object = Door.Id + u'_' + QLatin1String(E.Object);
-        const QString Topic = ConfigTopic(S, QLatin1String(E.Component), Object);
+        const QString ConfigAt = ConfigTopic(S, QLatin1String(E.Component), Object);
         if (E.Command && !S.Commands) {
-            Configs.push_back({Topic, {}});
+            Configs.push_back({ConfigAt, {}});
             continue;
         }
-        const QJsonObject Keys = DoorEntity(S, QLatin1String(E.Object), S.Prefix + u'/' + Door.Id);
-        QJsonObject Config = Base(S, MqttNodeId() + u'_' + Object, Keys.value(u"name").toString(), Device);
-        for (auto I = Keys.begin(); I != Keys.end(); ++I)
-            Config.insert(I.key(), I.value());
-        Configs.push_back({Topic, QJsonDocument(Config).toJson(QJsonDocument::Compact)});
+        const QString Topic = S.Prefix + u'/' + Door.Id;
+        const QString UniqueId = MqttNodeId() + u'_' + Object;
+        const QJsonObject Keys = DoorEntity(QLatin1String(E.Object), Topic, UniqueId);
+        QJsonObject Config = Base(UniqueId, Keys.value(u"name").toString(), Device);
+        // The reader's own sensor shows it offline; the rest is unavailable then.
+        const QString Agent = S.Prefix + QStringLiteral("/agent/status");
+        const QJsonObject Available = Availability(E.OnReader ? QStringList{Agent, Topic + QStringLiteral("/status")} : QStringList{Agent});
+        for (const QJsonObject& Part : {Keys, Available})
+            for (auto I = Part.begin(); I != Part.end(); ++I)
+                Config.insert(I.key(), I.value());
+        Configs.push_back({ConfigAt, QJsonDocument(Config).toJson(QJsonDocument::Compact)});
     }
     return Configs;
 }

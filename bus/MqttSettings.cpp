@@ -1,11 +1,16 @@
-#include "agent/MqttSettings.h"
+#include "bus/MqttSettings.h"
 
+#include "agent/AgentConfig.h"
 #include "common/Errors.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QSysInfo>
 
 namespace {
+
+const QSet<QString> Keys = {"host", "port", "client-id", "username", "password-file", "ca-file", "cert-file",
+                            "key-file", "prefix", "keepalive", "commands", "discovery", "discovery-prefix"};
 
 [[noreturn]] void Bad(const QString& Key, const QString& Why)
 {
@@ -51,6 +56,9 @@ QString DefaultMqttClientId() { return QStringLiteral("dorvik-agent-") + QSysInf
 
 TMqttSettings ParseMqttSettings(const QMap<QString, QString>& S)
 {
+    for (auto I = S.cbegin(); I != S.cend(); ++I)
+        if (!Keys.contains(I.key()))
+            throw Exception(QStringLiteral("[mqtt] unknown key '%1'").arg(I.key()).toStdString());
     TMqttSettings M;
     M.Host = S.value(QStringLiteral("host"));
     if (M.Host.isEmpty())
@@ -77,4 +85,15 @@ TMqttSettings ParseMqttSettings(const QMap<QString, QString>& S)
     M.Discovery = Flag(S, QStringLiteral("discovery"), M.Discovery);
     M.DiscoveryPrefix = TopicPrefix(S, QStringLiteral("discovery-prefix"), M.DiscoveryPrefix);
     return M;
+}
+
+std::optional<TMqttSettings> MqttSettingsIn(const QString& FileName, const TAgentConfig& Config)
+{
+    if (!Config.Mqtt)
+        return std::nullopt;
+    try {
+        return ParseMqttSettings(*Config.Mqtt);
+    } catch (const std::exception& E) {
+        throw Exception(QStringLiteral("%1:%2: %3").arg(FileName).arg(Config.MqttLine).arg(QString::fromUtf8(E.what())).toStdString());
+    }
 }

@@ -1,16 +1,22 @@
-#include "agent/MqttBridge.h"
+#include "bus/MqttBridge.h"
 
 #include "agent/Agent.h"
 #include "agent/AgentLog.h"
 #include "agent/Door.h"
-#include "agent/MqttClient.h"
-#include "agent/MqttCommands.h"
-#include "agent/MqttDiscovery.h"
-#include "agent/MqttPayloads.h"
-#include "agent/SwipeOutbox.h"
+#include "bus/MqttClient.h"
+#include "bus/MqttCommands.h"
+#include "bus/MqttDiscovery.h"
+#include "bus/MqttPayloads.h"
+#include "bus/SwipeOutbox.h"
 #include "log/SwipeRecord.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
+#include <QSaveFile>
+
+#include <algorithm>
 
 namespace {
 
@@ -27,7 +33,13 @@ TMqttBridge::TMqttBridge(TAgent& Agent, const TMqttSettings& Settings, QObject* 
     FClient->OnConnected = [this] { ClientConnected(); };
     FClient->OnDisconnected = [this] { FOutbox->Disconnected(); };
     FClient->OnPublished = [this](int Mid) { FOutbox->Acknowledged(Mid); };
-    FClient->OnMessage = [this](const QString& Topic, const QByteArray& Payload) { Message(Topic, Payload); };
+    FClient->OnMessage = [this](const QString& Topic, const QByteArray& Payload, bool Retained) { Message(Topic, Payload, Retained); };
+    FRetainedFile = Agent.StateDirectory() + QStringLiteral("/mqtt-retained");
+    QFile Kept(FRetainedFile);
+    if (Kept.open(QIODevice::ReadOnly))
+        for (const QByteArray& Line : Kept.readAll().split('\n'))
+            if (!Line.isEmpty())
+                FRetained.insert(QString::fromUtf8(Line));
 
     FAgentSwipe = std::exchange(Agent.OnSwipe, [this](const TSwipeRecord& Swipe) {
         if (FAgentSwipe)
@@ -48,7 +60,13 @@ TMqttBridge::TMqttBridge(TAgent& Agent, const TMqttSettings& Settings, QObject* 
     for (TDoor* Door : Agent.Doors())
         Follow(*Door);
     // From the event loop, so that what the first attempt says reaches an OnSay set after this.
-    QMetaObject::invokeMethod(this, [this] { Start(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] {
+        try {
+            Start();
+        } catch (const std::exception& E) {
+            Say(3, QString::fromUtf8(E.what()));
+        }
+    }, Qt::QueuedConnection);
 }
 
 TMqttBridge::~TMqttBridge()
@@ -58,6 +76,7 @@ TMqttBridge::~TMqttBridge()
     FAgent.OnDoorRemoved = FAgentDoorRemoved;
     for (TDoor* Door : FAgent.Doors())
         Door->OnStatus = Door->OnDoorConfig = Door->OnCards = nullptr;
+    SaveRetained();
     FOutbox.reset(); // its last marks go to the log before the client goes
 }
 
@@ -103,24 +122,76 @@ void TMqttBridge::Start()
 
 void TMqttBridge::Publish(const QString& Topic, const QByteArray& Payload, bool Retain)
 {
-    FClient->Publish(Topic, Payload, Retain);
+    if (Retain)
+        return this->Retain(Topic, Payload);
+    FClient->Publish(Topic, Payload, false);
+}
+
+// Remembered until cleared, so that whatever stops being wanted (a door removed while the broker
+// was away, discovery turned off, another prefix) is cleared rather than kept by the broker.
+void TMqttBridge::Retain(const QString& Topic, const QByteArray& Payload)
+{
+    if (FClient->Publish(Topic, Payload, true) == 0)
+        return;
+    if (!(Payload.isEmpty() ? FRetained.erase(Topic) == 1 : FRetained.insert(Topic).second) || std::exchange(FRetainedChanged, true))
+        return;
+    // Once for a burst (a connect says every door's state and configs).
+    QMetaObject::invokeMethod(this, [this] { SaveRetained(); }, Qt::QueuedConnection);
+}
+
+void TMqttBridge::SaveRetained()
+{
+    if (!std::exchange(FRetainedChanged, false))
+        return;
+    QDir().mkpath(QFileInfo(FRetainedFile).absolutePath());
+    QSaveFile File(FRetainedFile);
+    QByteArray Text;
+    for (const QString& Topic : FRetained)
+        Text += Topic.toUtf8() + '\n';
+    if (!File.open(QIODevice::WriteOnly) || File.write(Text) != Text.size() || !File.commit())
+        Say(4, QStringLiteral("mqtt: cannot keep the list of retained topics in %1: %2").arg(FRetainedFile, File.errorString()));
+}
+
+// Kept: this connect's discovery configs, and the states of the agent and of the doors held
+// now under the current prefix. Everything else retained before is cleared.
+void TMqttBridge::ClearUnwanted()
+{
+    std::vector<QString> Unwanted;
+    for (const QString& Topic : FRetained) {
+        const QStringList Levels = Topic.mid(FSettings.Prefix.size() + 1).split(u'/');
+        const bool State = Topic.startsWith(FSettings.Prefix + u'/') && Levels.size() == 2
+                           && (Levels[0] == u"agent" || DoorById(Levels[0]));
+        if (!State && !FWanted.count(Topic))
+            Unwanted.push_back(Topic);
+    }
+    for (const QString& Topic : Unwanted)
+        Retain(Topic, {});
+    if (!Unwanted.empty())
+        Say(6, QStringLiteral("mqtt: cleared %1 retained topics no longer wanted").arg(Unwanted.size()));
 }
 
 // Everything retained is said again: the broker may have been restarted without its store.
 void TMqttBridge::ClientConnected()
 {
-    Publish(FSettings.Prefix + QStringLiteral("/agent/status"), "online", true);
+    FWanted.clear();
+    const auto Announce = [this](const std::vector<TRetainedMessage>& Configs) {
+        for (const TRetainedMessage& M : Configs) {
+            if (!M.Payload.isEmpty())
+                FWanted.insert(M.Topic);
+            Retain(M.Topic, M.Payload);
+        }
+    };
+    Retain(FSettings.Prefix + QStringLiteral("/agent/status"), "online");
     if (FSettings.Discovery)
-        for (const TRetainedMessage& M : AgentDiscovery(FSettings))
-            Publish(M.Topic, M.Payload, true);
+        Announce(AgentDiscovery(FSettings));
     for (TDoor* Door : FAgent.Doors()) {
         if (FSettings.Discovery)
-            for (const TRetainedMessage& M : DoorDiscovery(FSettings, Door->Config()))
-                Publish(M.Topic, M.Payload, true);
+            Announce(DoorDiscovery(FSettings, Door->Config()));
         PublishStatus(*Door);
         PublishDoorSettings(*Door);
         PublishCards(*Door);
     }
+    ClearUnwanted();
     for (const QString& Verb : CommandVerbs)
         FClient->Subscribe(QStringLiteral("%1/+/%2").arg(FSettings.Prefix, Verb));
     FOutbox->Connected();
@@ -142,8 +213,11 @@ void TMqttBridge::Follow(TDoor& Door)
     };
     if (FClient->Connected()) {
         if (FSettings.Discovery)
-            for (const TRetainedMessage& M : DoorDiscovery(FSettings, Door.Config()))
-                Publish(M.Topic, M.Payload, true);
+            for (const TRetainedMessage& M : DoorDiscovery(FSettings, Door.Config())) {
+                if (!M.Payload.isEmpty())
+                    FWanted.insert(M.Topic);
+                Retain(M.Topic, M.Payload);
+            }
         PublishStatus(Door);
     }
 }
@@ -151,14 +225,20 @@ void TMqttBridge::Follow(TDoor& Door)
 void TMqttBridge::DoorRemoved(const QString& Id)
 {
     FDoors.erase(Id);
-    if (!FClient->Connected())
+    // A door replaced by its changed section keeps its topics; the new one says them again.
+    const auto& Wanted = FAgent.Config().Doors;
+    if (std::any_of(Wanted.begin(), Wanted.end(), [&](const TDoorConfig& D) { return D.Id == Id; }))
         return;
-    if (FSettings.Discovery)
-        for (const TRetainedMessage& M : DoorDiscoveryRemoval(FSettings, Id))
-            Publish(M.Topic, M.Payload, true);
+    if (!FClient->Connected())
+        return; // cleared at the next connect
+    for (const TRetainedMessage& M : DoorDiscoveryRemoval(FSettings, Id)) {
+        FWanted.erase(M.Topic);
+        if (FRetained.count(M.Topic))
+            Retain(M.Topic, {});
+    }
     // Its retained state goes too: nothing is left that says it exists.
     for (const char* Leaf : {"status", "door", "cards"})
-        Publish(Topic(Id, QLatin1String(Leaf)), {}, true);
+        Retain(Topic(Id, QLatin1String(Leaf)), {});
 }
 
 void TMqttBridge::PublishStatus(TDoor& Door)
@@ -209,16 +289,32 @@ void TMqttBridge::Apply(const std::optional<TMqttSettings>& Settings)
 
 // ---- commands
 
-void TMqttBridge::Message(const QString& Topic, const QByteArray& Payload)
+void TMqttBridge::Message(const QString& Topic, const QByteArray& Payload, bool Retained)
 {
     // PREFIX/DOOR/set/door: the door and the verb after the prefix.
     const QStringList Levels = Topic.mid(FSettings.Prefix.size() + 1).split(u'/');
-    if (!Topic.startsWith(FSettings.Prefix + u'/') || Levels.size() != 3)
-        return;
+    if (!Topic.startsWith(FSettings.Prefix + u'/') || Levels.size() != 3 || Payload.isEmpty())
+        return; // an empty one clears a retained command
     const QString Verb = Levels[1] + u'/' + Levels[2];
     if (!FSettings.Commands) {
         if (!std::exchange(FIgnoredSaid, true))
             Say(5, QStringLiteral("mqtt: ignored a command on %1: [mqtt] commands is off (said once)").arg(Topic));
+        return;
+    }
+    // The broker hands a retained command to every new subscription: it would be done again at
+    // every reconnect.
+    if (Retained) {
+        if (FRetainedSaid.insert(Topic).second) {
+            QJsonValue RequestId;
+            try {
+                RequestId = CommandObject(Payload).value(u"id");
+            } catch (const std::exception&) {
+            }
+            const QString Why = QStringLiteral("a retained command is ignored: send commands without retain, and clear this "
+                                               "one with an empty retained message on %1").arg(Topic);
+            Say(4, QStringLiteral("mqtt: %1").arg(Why));
+            Publish(this->Topic(Levels[0], QStringLiteral("result")), ResultPayload(RequestId, false, Why), false);
+        }
         return;
     }
     TDoor* Door = DoorById(Levels[0]);
@@ -246,6 +342,9 @@ void TMqttBridge::Command(TDoor& Door, const QString& Verb, const QByteArray& Pa
             const TDoorCommand C = DoorCommandFrom(Given);
             if (!Refusal.isEmpty())
                 return Answer(RequestId, false, Refusal);
+            // The other half would be a guess.
+            if ((!C.Mode || !C.Delay) && !Door.DoorSettingsKnown())
+                return Answer(RequestId, false, QStringLiteral("the reader of door %1 has not told its door settings yet: give both mode and delay").arg(Id));
             Door.WriteDoorSettings(C.Mode.value_or(Door.Reader().DoorMode()),
                                    C.Delay.value_or(uint8_t(Door.Reader().DoorDelay())),
                                    [Answer, RequestId](bool Ok, const QString& Message) { Answer(RequestId, Ok, Message); });

@@ -1,4 +1,4 @@
-#include "agent/MqttPayloads.h"
+#include "bus/MqttPayloads.h"
 
 #include "cards/CardJson.h"
 #include "log/SwipeJson.h"
@@ -19,7 +19,9 @@ QByteArray SwipePayload(const TSwipeRecord& Swipe) { return Compact(SwipeJson(Sw
 
 QByteArray DoorSettingsPayload(const TDorvik& Reader)
 {
-    return Compact({{QStringLiteral("mode"), DoorModeName(Reader.DoorMode())}, {QStringLiteral("delay"), int(Reader.DoorDelay())}});
+    const bool Named = DoorModeNamed(DoorModeName(Reader.DoorMode())).has_value();
+    return Compact({{QStringLiteral("mode"), Named ? QJsonValue(DoorModeName(Reader.DoorMode())) : QJsonValue()},
+                    {QStringLiteral("delay"), int(Reader.DoorDelay())}});
 }
 
 QByteArray CardsSummaryPayload(const TRfidTags& Tags, uint32_t Master)

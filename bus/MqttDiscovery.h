@@ -1,7 +1,7 @@
 #pragma once
 
 #include "agent/AgentConfig.h"
-#include "agent/MqttSettings.h"
+#include "bus/MqttSettings.h"
 
 #include <QByteArray>
 #include <QString>
@@ -10,8 +10,9 @@
 
 // Home Assistant's MQTT discovery: one retained config per entity under
 // DISCOVERY_PREFIX/<component>/<node id>/<object id>/config. Every door is a device of its own,
-// reached through the agent's device; every entity is available while PREFIX/agent/status says
-// online.
+// reached through the agent's device; a door's entities are available while PREFIX/agent/status
+// says online, those that need its reader while PREFIX/DOOR/status says so too. The agent's
+// connectivity sensor shows PREFIX/agent/status itself.
 
 struct TRetainedMessage
 {

@@ -3,6 +3,10 @@
 #include <QMap>
 #include <QString>
 
+#include <optional>
+
+struct TAgentConfig;
+
 // The [mqtt] section read into values, with its defaults filled in.
 struct TMqttSettings
 {
@@ -32,3 +36,8 @@ TMqttSettings ParseMqttSettings(const QMap<QString, QString>& Section);
 
 // "dorvik-agent-<hostname>".
 QString DefaultMqttClientId();
+
+// The agent file's [mqtt] section checked and read; none without one. Raises Exception naming
+// the file, the section's line and the key ("agent.conf:12: [mqtt] port ..."), so a bad value
+// stops the agent at start, --check and reload, not at its first connect.
+std::optional<TMqttSettings> MqttSettingsIn(const QString& FileName, const TAgentConfig& Config);
