@@ -5,6 +5,7 @@
 #include "log/SwipeJson.h"
 #include "reader/Protocol.h"
 #include "support/AgentBed.h"
+#include "support/LogSupport.h"
 #include "support/MosquittoBroker.h"
 #include "support/MqttProbe.h"
 #include "support/SimCards.h"
@@ -203,6 +204,29 @@ TEST(AgentMqtt, SwipesMadeWhileTheBrokerIsAwayArriveOnceInOrder)
     Pump(500ms); // a repeat would show now
     EXPECT_EQ(SwipeIdsSeen(*Bus.Probe), (std::vector<qint64>{1, 2, 3, 4, 5, 6, 7}));
     EXPECT_TRUE(WaitUntil([&] { return Log.Unpublished(10).empty(); }));
+}
+
+// A swipe the log cannot take yet goes out at once without an id, and each of them again with its
+// row's id once the log has them all, together.
+TEST(AgentMqtt, EverySwipeTheLogTakesLateIsSentAgainWithItsId)
+{
+    NEED_BROKER();
+    Online Bus;
+    ASSERT_TRUE(Bus.Ready());
+    AgentBed Bed(1, {}, Mqtt(Bus.Broker.Port()));
+    ASSERT_TRUE(Ready(*Bus.Probe, 0));
+    {
+        TLogLock Lock(Bed.Path("access.db"));
+        ASSERT_TRUE(Lock.Held());
+        for (uint32_t I = 0; I < 3; ++I)
+            Bed.Readers[0]->Swipe(Card(20 + I));
+        ASSERT_TRUE(WaitUntil([&] { return SwipeIdsSeen(*Bus.Probe).size() == 3; }, 10s));
+        EXPECT_EQ(SwipeIdsSeen(*Bus.Probe), (std::vector<qint64>{0, 0, 0}));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return SwipeIdsSeen(*Bus.Probe).size() == 6; }, 10s));
+    Pump(300ms);
+    EXPECT_EQ(SwipeIdsSeen(*Bus.Probe), (std::vector<qint64>{0, 0, 0, 1, 2, 3}));
+    EXPECT_EQ(Bus.Probe->On("dorvik/door-0/swipe").size(), 6u);
 }
 
 // A command while commands are off, or one the broker kept (retained, so handed over again at
