@@ -41,11 +41,17 @@ void SetFields(TSiteRows& Rows, TSiteRow& Row, const TPersonFields& Person)
     for (const auto& [Field, Given] : Fields)
         if (*Given)
             *Field = **Given;
+    // In the form the reader reads; what it would not read stays as given, for it to say so.
+    for (QString* Bound : {&Row.From, &Row.Until})
+        if (const std::optional<TLocalMoment> Moment = LocalMomentFromText(*Bound))
+            *Bound = Moment->Text();
     Rows.AddDoors(Person.Doors.keys()); // Row is not among Rows yet when it is new
     while (Row.Cells.size() < Rows.Doors.size())
         Row.Cells.append(QString());
-    for (auto Cell = Person.Doors.cbegin(); Cell != Person.Doors.cend(); ++Cell)
-        Row.Cells[Rows.Doors.indexOf(Cell.key())] = Cell.value();
+    for (auto Cell = Person.Doors.cbegin(); Cell != Person.Doors.cend(); ++Cell) {
+        const std::optional<TDoorCell> Known = DoorCellFromText(Cell.value());
+        Row.Cells[Rows.Doors.indexOf(Cell.key())] = Known ? DoorCellText(*Known) : Cell.value();
+    }
 }
 
 // The site's clock as a value that compares: a day and a time of day.

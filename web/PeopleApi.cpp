@@ -304,7 +304,7 @@ TWebResponse TPeopleApi::Change(const TWebCaller& Caller, const TWebRequest& Req
             const QString Name = NameOf(Written.Cards[size_t(Index)]);
             const QString Text = PersonText(Written, Index);
             What = Action == Add ? QStringLiteral("added ") + Text : Action == Edit ? QStringLiteral("changed ") + Text
-                                                                                 : QStringLiteral("access lapses now: ") + Text;
+                                                                                 : QStringLiteral("lapsed now: ") + Text;
             Done = Action == Add    ? QStringLiteral("Added %1.").arg(Name)
                    : Action == Edit ? QStringLiteral("Saved %1.").arg(Name)
                                     : QStringLiteral("%1: access ended now (until %2).").arg(Name, Written.Cards[size_t(Index)].Until->Text());
