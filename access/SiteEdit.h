@@ -20,11 +20,11 @@
 // keeps what the row holds (a new row: empty); Doors sets the cells of the doors it names.
 struct TPersonFields
 {
-    std::optional<QString> Card;
-    std::optional<QString> Name;
-    std::optional<QString> From;
-    std::optional<QString> Until;
-    QMap<QString, QString> Doors; // door id: yes, no or empty, or a schedule's name
+    std::optional<QString> Card{};
+    std::optional<QString> Name{};
+    std::optional<QString> From{};
+    std::optional<QString> Until{};
+    QMap<QString, QString> Doors{}; // door id: yes, no or empty, or a schedule's name
     bool Master = false;          // a new row only: the master card, which an empty list needs first
 };
 

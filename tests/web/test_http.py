@@ -3,6 +3,7 @@
 import http.client
 import json
 import os
+import pathlib
 import re
 import signal
 import socket
@@ -193,21 +194,16 @@ class PeopleTest(unittest.TestCase):
             ]
             for method, path, body, who, headers, status, words in cases:
                 with self.subTest(method=method, path=path, body=body):
-                    with open(web.people, "rb") as f:
-                        before = f.read()
+                    before = pathlib.Path(web.people).read_bytes()
                     answer = web.request(method, path, body, headers, session=who)
                     self.assertEqual(answer[0], status, answer[2])
                     self.assertIn(words, json.loads(answer[2]).get("error", json.loads(answer[2]).get("message")))
-                    if status != 200:
-                        with open(web.people, "rb") as f:
-                            self.assertEqual(f.read(), before)
-            with open(web.people, newline="") as f:
-                self.assertEqual(f.read(), "card,name,master,from,until,front\r\n1,Ann,yes,,,\r\n"
-                                           "5,\"'=HYPERLINK(\"\"http://x\"\")\",,,2030-01-01,cleaners\r\n")
+                    self.assertTrue(status == 200 or pathlib.Path(web.people).read_bytes() == before)
+            self.assertEqual(pathlib.Path(web.people).read_bytes(), b"card,name,master,from,until,front\r\n1,Ann,yes,,,\r\n"
+                             b"5,\"'=HYPERLINK(\"\"http://x\"\")\",,,2030-01-01,cleaners\r\n")
             self.assertEqual(os.stat(web.people).st_mode & 0o777, 0o604)
             self.assertIn(': site list %s: added card 5 "=HYPERLINK("http://x")": until 2030-01-01, front cleaners' % web.people,
                           web.said())
-            self.assertIn("web: alice (127.0.0.1) at ", web.said())
             self.assertEqual(len(re.findall(r"site list .*: (added|changed|lapsed now:|removed) ", web.said())), 4)
 
 
