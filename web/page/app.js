@@ -465,6 +465,8 @@
       }
       $('person-dialog').close();
       await changed(answer.data.message);
+    } catch (error) {
+      $('person-error').textContent = 'The agent cannot be reached: ' + error.message;
     } finally {
       $('person-save').disabled = false;
     }
@@ -478,7 +480,7 @@
     $('confirm-no').focus();
   }
 
-  async function confirm(event) {
+  async function confirmAction(event) {
     event.preventDefault();
     $('confirm-yes').disabled = true;
     try {
@@ -486,6 +488,9 @@
       $('confirm-dialog').close();
       if (answer.ok) await changed(answer.data.message);
       else say(answer.data.error, true);
+    } catch (error) {
+      $('confirm-dialog').close();
+      say('The agent cannot be reached: ' + error.message, true);
     } finally {
       $('confirm-yes').disabled = false;
     }
@@ -502,7 +507,7 @@
   async function peoplePage() {
     $('person-form').addEventListener('submit', savePerson);
     $('person-cancel').addEventListener('click', () => $('person-dialog').close());
-    $('confirm-form').addEventListener('submit', confirm);
+    $('confirm-form').addEventListener('submit', confirmAction);
     $('confirm-no').addEventListener('click', () => $('confirm-dialog').close());
     await loadPeople();
     // Come from Activity's "Allow this card": that card, at that door.
