@@ -88,12 +88,8 @@ private:
     std::optional<TDoorCell> Cell(const TCsvRecord& Record, size_t Door)
     {
         const QString Text = Record.Fields.value(FColumns.Doors[Door]).trimmed();
-        if (Text.isEmpty() || Text.compare(u"no", Qt::CaseInsensitive) == 0)
-            return TDoorCell{TDoorCell::No, {}};
-        if (Text.compare(u"yes", Qt::CaseInsensitive) == 0)
-            return TDoorCell{TDoorCell::Yes, {}};
-        if (IsScheduleName(Text))
-            return TDoorCell{TDoorCell::Scheduled, Text};
+        if (const std::optional<TDoorCell> Cell = DoorCellFromText(Text))
+            return Cell;
         Problem(Record.Line, QStringLiteral("door %1: \"%2\" is not yes, no or a schedule's name").arg(FRead.Site.Doors[qsizetype(Door)], Text));
         return std::nullopt;
     }
@@ -138,8 +134,10 @@ private:
             return;
         if (FRead.Site.Cards.empty())
             FFirstRuled = Ruled;
-        if (Columns.Master)
+        if (Columns.Master) {
             FRead.Site.Master = int(FRead.Site.Cards.size());
+            FRead.Site.MasterMarked = true;
+        }
         FRead.Site.Cards.push_back(std::move(Card));
     }
 
@@ -202,3 +200,20 @@ private:
 } // namespace
 
 TSiteRead ReadSiteCsv(const QString& FileName, const QString& Text) { return TSiteCsvReader(FileName).Read(Text); }
+
+std::optional<TDoorCell> DoorCellFromText(const QString& Given)
+{
+    const QString Text = Given.trimmed();
+    if (Text.isEmpty() || Text.compare(u"no", Qt::CaseInsensitive) == 0)
+        return TDoorCell{TDoorCell::No, {}};
+    if (Text.compare(u"yes", Qt::CaseInsensitive) == 0)
+        return TDoorCell{TDoorCell::Yes, {}};
+    if (IsScheduleName(Text))
+        return TDoorCell{TDoorCell::Scheduled, Text};
+    return std::nullopt;
+}
+
+QString DoorCellText(const TDoorCell& Cell)
+{
+    return Cell.Kind == TDoorCell::Yes ? QStringLiteral("yes") : Cell.Kind == TDoorCell::Scheduled ? Cell.Schedule : QString();
+}

@@ -15,6 +15,7 @@ TSiteRead TdbSite(const QString& FileName)
         Read.Site.Cards.push_back({File.Tags.Items(I), 0, {}, {}, {}});
     if (!Read.Site.Cards.empty())
         Read.Site.Master = File.Master < Read.Site.Cards.size() ? int(File.Master) : 0;
+    Read.Site.MasterMarked = !Read.Site.Cards.empty();
     return Read;
 }
 

@@ -45,6 +45,7 @@ struct TSiteList
     QStringList Doors;       // the door columns' ids; empty: every card for every door
     std::vector<TSiteCard> Cards;
     int Master = -1;         // the master card's index in Cards; -1 when there are no cards
+    bool MasterMarked = false; // a row (or the .tdb file) names the master; else it is the first card
 };
 
 // What is wrong with a site list, at a line of its file ("site.csv:7: text").
@@ -66,6 +67,11 @@ struct TSiteRead
 // header, a card, a bad date, until before from, two masters, a card twice, a master card with
 // rules of its own) is a problem, and reading goes on with the next row where it can.
 TSiteRead ReadSiteCsv(const QString& FileName, const QString& Text);
+
+// A door's cell as the file holds it: yes, empty or no, or a schedule's name; none for any other
+// text. DoorCellText gives the cell's text back ("yes", "" or the schedule's name).
+std::optional<TDoorCell> DoorCellFromText(const QString& Text);
+QString DoorCellText(const TDoorCell& Cell);
 
 // Reads the site list of a .csv file (by its name's ending) or a .tdb file. Raises Exception when
 // the file cannot be read or a .tdb file is not one; the faults of a CSV file are problems.

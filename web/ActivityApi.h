@@ -14,7 +14,8 @@ class TAgent;
 TLogQuery SearchQuery(const QString& Text);
 // Whether a swipe just made belongs in a page searched with Text, as SearchQuery picks rows.
 bool SwipeMatches(const TSwipeRecord& Swipe, const QString& Text);
-// A row of the page: the swipe as every program shows it, and why it was refused (to come).
+// A row of the page: the swipe as every program shows it, its door's id, and why it was refused
+// (to come).
 QJsonObject SwipeRow(const TSwipeRecord& Swipe);
 
 // The Activity page's data: the access log newest first a page at a time, and the same as CSV.

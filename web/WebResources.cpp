@@ -18,6 +18,7 @@ const TEntry Entries[] = {
     {"/login", ":/web/login.html", "text/html; charset=utf-8", false},
     {"/doors", ":/web/doors.html", "text/html; charset=utf-8", true},
     {"/activity", ":/web/activity.html", "text/html; charset=utf-8", true},
+    {"/people", ":/web/people.html", "text/html; charset=utf-8", true},
     {"/app.css", ":/web/app.css", "text/css; charset=utf-8", false},
     {"/app.js", ":/web/app.js", "text/javascript; charset=utf-8", false},
     {"/icon.svg", ":/web/icon.svg", "image/svg+xml", false},

@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -226,7 +227,9 @@ MHD_Result Access(void* Cls, MHD_Connection* Connection, const char* Url, const 
         if (std::exchange(X->Handled, true) || Core.Stopping)
             return QueueText(*X, 503, "The server is stopping.");
         const QByteArray Verb(Method);
-        if (Verb != MHD_HTTP_METHOD_GET && Verb != MHD_HTTP_METHOD_HEAD && Verb != MHD_HTTP_METHOD_POST)
+        static const QByteArray Verbs[] = {MHD_HTTP_METHOD_GET, MHD_HTTP_METHOD_HEAD, MHD_HTTP_METHOD_POST, MHD_HTTP_METHOD_PUT,
+                                           MHD_HTTP_METHOD_PATCH, MHD_HTTP_METHOD_DELETE};
+        if (std::find(std::begin(Verbs), std::end(Verbs), Verb) == std::end(Verbs))
             return QueueText(*X, 405, "Method not allowed.");
         auto Link = std::make_shared<TWebReply::TLink>();
         Link->Exchange = X;

@@ -3,13 +3,15 @@
 #include "agent/Agent.h"
 #include "agent/AgentLog.h"
 #include "agent/Door.h"
+#include "discovery/AgentDoors.h"
 #include "web/WebJson.h"
 
 TWebSite::TWebSite(TAgent& Agent, const TWebSettings& Settings, QObject* Owner)
     : QObject(Owner), FAgent(Agent), FSettings(Settings),
       FChanges(std::make_unique<TLogChanges>(*Agent.Log(), [this](int Priority, const QString& Text) { Say(Priority, Text); })),
       FAuth(Settings.UsersFile), FDoors(Agent, [this](const TWebChange& Change) { FChanges->Record(Change); }),
-      FActivity(Agent), FStreams([this](const QByteArray& Id) { return FAuth.SessionLive(Id); })
+      FActivity(Agent), FPeople(Agent, AgentStateDirectory(), [this](const TWebChange& Change) { FChanges->Record(Change); }),
+      FStreams([this](const QByteArray& Id) { return FAuth.SessionLive(Id); })
 {
     FAuth.OnSay = [this](int Priority, const QString& Text) { Say(Priority, Text); };
     FAuth.OnSignedOut = [this](const QByteArray& Id) { FStreams.SignedOut(Id); };
@@ -90,7 +92,7 @@ void TWebSite::Handle(const TWebRequest& Request, TWebReply Reply)
     try {
         if (Request.Path.startsWith(QStringLiteral("/api/")))
             return Api(Request, Reply);
-        if (Request.Method == "POST")
+        if (Request.Method != "GET" && Request.Method != "HEAD")
             return Reply.Send({405, "text/plain; charset=utf-8", "Method not allowed.\n"});
         const std::optional<TWebCaller> Caller = FAuth.Caller(Request);
         if (Request.Path == u"/")
@@ -110,10 +112,12 @@ void TWebSite::Handle(const TWebRequest& Request, TWebReply Reply)
 void TWebSite::Api(const TWebRequest& Request, TWebReply Reply)
 {
     const bool Post = Request.Method == "POST";
-    if (Post) {
+    const bool Change = Request.Method != "GET" && Request.Method != "HEAD";
+    if (Change) {
         // Only the page's own script sends these: a form or a link of another site can send
-        // neither JSON nor the token, and a browser says where a request comes from.
-        if (!Request.Header("content-type").startsWith("application/json"))
+        // neither JSON nor the token nor another method, and a browser says where a request
+        // comes from.
+        if (Request.Method != "DELETE" && !Request.Header("content-type").startsWith("application/json"))
             return Reply.Send(ErrorResponse(415, QStringLiteral("Send JSON.")));
         if (const QByteArray Site = Request.Header("sec-fetch-site"); !Site.isEmpty() && Site != "same-origin")
             return Reply.Send(ErrorResponse(403, QStringLiteral("Changes come from the page itself only.")));
@@ -124,26 +128,33 @@ void TWebSite::Api(const TWebRequest& Request, TWebReply Reply)
     const std::optional<TWebCaller> Caller = FAuth.Caller(Request);
     if (!Caller)
         return Reply.Send(ErrorResponse(401, QStringLiteral("Sign in first.")));
-    if (Post && !TWebAuth::TokenGiven(*Caller, Request))
+    if (Change && !TWebAuth::TokenGiven(*Caller, Request))
         return Reply.Send(ErrorResponse(403, QStringLiteral("The request does not carry the page's token: reload the page.")));
     if (Post && Path == u"/api/logout")
         return FAuth.SignOut(*Caller, Request, Reply);
-    if (!Post && Path == u"/api/session")
+    if (!Change && Path == u"/api/session")
         return Reply.Send(JsonResponse({{QStringLiteral("user"), Caller->User},
                                         {QStringLiteral("role"), RoleName(Caller->Role)},
                                         {QStringLiteral("token"), QString::fromLatin1(Caller->Token)}}));
-    if (!Post && Path == u"/api/doors")
+    if (!Change && Path == u"/api/doors")
         return Reply.Send(JsonResponse(FDoors.List()));
     if (Post && Path.startsWith(QStringLiteral("/api/doors/"))) {
         if (Caller->Role != TWebRole::Admin)
             return Reply.Send(ErrorResponse(403, QStringLiteral("Only an admin changes a door.")));
         return FDoors.Change(*Caller, Path.mid(11), Request, Reply);
     }
-    if (!Post && Path == u"/api/swipes")
+    if (!Change && Path == u"/api/people")
+        return Reply.Send(FPeople.List());
+    if (Change && (Path == u"/api/people" || Path.startsWith(QStringLiteral("/api/people/")))) {
+        if (Caller->Role != TWebRole::Admin)
+            return Reply.Send(ErrorResponse(403, QStringLiteral("Only an admin changes the site list.")));
+        return Reply.Send(FPeople.Change(*Caller, Request));
+    }
+    if (!Change && Path == u"/api/swipes")
         return Reply.Send(FActivity.Rows(Request));
-    if (!Post && Path == u"/api/swipes.csv")
+    if (!Change && Path == u"/api/swipes.csv")
         return FActivity.Export(Request, Reply);
-    if (!Post && Path == u"/api/events")
+    if (!Change && Path == u"/api/events")
         return FStreams.Open(*Caller, Request, Reply);
     Reply.Send(ErrorResponse(404, QStringLiteral("No such call.")));
 }

@@ -5,6 +5,7 @@
 #include "web/ChangeJournal.h"
 #include "web/DoorsApi.h"
 #include "web/EventStreams.h"
+#include "web/PeopleApi.h"
 #include "web/WebAuth.h"
 #include "web/WebResources.h"
 #include "web/WebServer.h"
@@ -19,7 +20,7 @@ class TAgent;
 class TDoor;
 struct TSwipeRecord;
 
-// The agent's page: sign-in, Doors and Activity, for the users of the users file. A front end
+// The agent's page: sign-in, Doors, Activity and People, for the users of the users file. A front end
 // of the agent like the message bus: it follows the agent's doors and swipes by chaining the
 // agent's handlers after those already set, and gives them back when it goes. Make it after the
 // message bus, which sets the doors' handlers without chaining.
@@ -55,6 +56,7 @@ private:
     TWebAuth FAuth;
     TDoorsApi FDoors;
     TActivityApi FActivity;
+    TPeopleApi FPeople;
     TEventStreams FStreams;
     std::unique_ptr<TWebServer> FServer; // last: its connections end before what they reach
     // The agent's own handlers, called first and put back when the page goes.

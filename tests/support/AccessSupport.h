@@ -19,7 +19,7 @@ struct TAccessBed
     std::unique_ptr<TAccessRules> Rules;
 };
 
-inline TAccessBed MakeAccess(const QString& SiteCsv, const QString& Config = {})
+inline TAccessSetup MakeSetup(const QString& Config)
 {
     const TAgentConfig Agent = ParseAgentConfig(QStringLiteral("agent.conf"), Config.toUtf8());
     TAccessSetup Setup;
@@ -27,6 +27,12 @@ inline TAccessBed MakeAccess(const QString& SiteCsv, const QString& Config = {})
     Setup.Schedules = Agent.Schedules;
     for (const TDoorConfig& Door : Agent.Doors)
         Setup.Doors.push_back({Door.Id, Door.Name});
+    return Setup;
+}
+
+inline TAccessBed MakeAccess(const QString& SiteCsv, const QString& Config = {})
+{
+    const TAccessSetup Setup = MakeSetup(Config);
     TAccessBed Bed{ReadSiteCsv(QStringLiteral("site.csv"), SiteCsv), nullptr};
     Bed.Rules = std::make_unique<TAccessRules>(Bed.Read.Site, Setup);
     return Bed;

@@ -41,7 +41,7 @@ class WebAgent:
     """Starts a virtual reader, writes users and a configuration in a temporary folder, starts the
     agent and waits until it says where the page is."""
 
-    def __init__(self, tls=True, web="", log=None, site=None):
+    def __init__(self, tls=True, web="", log=None, site=None, people=None, doors=""):
         self.folder = tempfile.TemporaryDirectory()
         self.dir = self.folder.name
         self.reader = subprocess.Popen([os.environ["DORVIK_VIRTUAL_READER"], "--quiet"], stdin=subprocess.PIPE,
@@ -58,6 +58,12 @@ class WebAgent:
             subprocess.run([os.environ["DORVIK_CLI"], "import", os.path.join(self.dir, "site.csv"), "-o",
                             os.path.join(self.dir, "site.tdb")], check=True, capture_output=True)
             lines.append("site-file = site.tdb")
+        if people is not None:  # the site list the page edits, in the agent's state folder
+            self.people = os.path.join(self.dir, "site.csv")
+            with open(self.people, "w") as f:
+                f.write(people)
+            lines.append("site-file = site.csv")
+        lines.append(doors)
         lines += ["[log]", "path = " + (log or "access.db"),
                  "[web]", "listen = 127.0.0.1:0", "users-file = web-users"]
         if tls:
@@ -127,7 +133,7 @@ class WebAgent:
             headers.setdefault("Content-Type", "application/json")
         if session:
             headers.setdefault("Cookie", session.cookie)
-            if method == "POST":
+            if method != "GET":
                 headers.setdefault("X-Dorvik-Token", session.token)
         connection = self.connect(source)
         try:

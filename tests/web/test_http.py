@@ -3,6 +3,8 @@
 import http.client
 import json
 import os
+import pathlib
+import re
 import signal
 import socket
 import sqlite3
@@ -157,6 +159,59 @@ class ActivityTest(unittest.TestCase):
             lines = body.decode().split("\r\n")
             self.assertEqual((status, len(lines)), (200, 4504))  # the header, every row, and the last line's end
             self.assertEqual(sum(',"\'=HYPERLINK(""x"")",' in line for line in lines), 4501)
+
+
+class PeopleTest(unittest.TestCase):
+    def test_the_site_list_is_edited_by_an_admin_only_checked_and_written_whole(self):
+        site = "card,name,master,from,until,front\r\n1,Ann,yes,,,\r\n2,Bo,,,,yes\r\n"
+        with tempfile.NamedTemporaryFile("w", suffix=".csv") as elsewhere, \
+                WebAgent(tls=False, people=site, web="[schedule cleaners]\ntue = 18:00-20:00\n",
+                         doors="[garage]\nport = tcp://127.0.0.1:9\nsite-file = %s\n" % elsewhere.name) as web:
+            elsewhere.write("card,name,master\n7,Gus,\n")
+            elsewhere.flush()
+            admin, viewer = web.sign_in("alice"), web.sign_in("bob")
+            web.swipe(424242)  # a stranger at the front door: the newest card to allow there
+            people = lambda: json.loads(web.request("GET", "/api/people", session=viewer)[2])["lists"]
+            self.assertTrue(wait_until(lambda: [u["card"] for u in people()[0]["unknown"]] == [424242]))
+            lists = people()
+            self.assertEqual([(l["doors"][0]["id"], l["editable"], [p["name"] for p in l["people"]]) for l in lists],
+                             [("front", True, ["Ann", "Bo"]), ("garage", False, ["Gus"])])
+            self.assertIn("Read-only: this page edits %s only" % web.people, lists[1]["note"])
+            os.chmod(web.people, 0o604)
+            add = {"card": 5, "name": '=HYPERLINK("http://x")', "until": "2030-01-01", "doors": {"front": "cleaners"}}
+            cases = [  # what is sent, by whom, the answer, and a part of its words
+                ("POST", "/api/people", add, None, {}, 401, "Sign in first"),
+                ("POST", "/api/people", add, viewer, {}, 403, "Only an admin"),
+                ("DELETE", "/api/people/2", None, admin, {"X-Dorvik-Token": ""}, 403, "token"),
+                ("POST", "/api/people", "{not json", admin, {"Content-Type": "application/json"}, 400, "send a JSON object"),
+                ("POST", "/api/people", {"card": 6, "name": 7}, admin, {}, 400, "name is text"),
+                ("POST", "/api/people", {"card": -1}, admin, {}, 400, "card -1 is not a number from 0 to 4294967295"),
+                ("POST", "/api/people", {"card": 6, "role": "admin"}, admin, {}, 400, 'unknown field "role"'),
+                ("POST", "/api/people", {"card": 6, "name": "x" * 101}, admin, {}, 400, "at most 100 characters"),
+                ("POST", "/api/people", {"card": 6, "from": "2026-13-01"}, admin, {}, 400, 'from "2026-13-01" is not a day'),
+                ("POST", "/api/people", {"card": 6, "doors": {"back": "yes"}}, admin, {}, 400, "the column back names no door"),
+                ("POST", "/api/people", {"card": 6, "doors": {"front": "clenaers"}}, admin, {}, 400, 'no schedule "clenaers"'),
+                ("POST", "/api/people", {"card": 2}, admin, {}, 400, "card 2 is already on line 3"),
+                ("DELETE", "/api/people/1", None, admin, {}, 400, "this is the master card"),
+                ("PUT", "/api/people/9", {"name": "Ivy"}, admin, {}, 404, "No card 9"),
+                ("POST", "/api/people", add, admin, {}, 200, "Added =HYPERLINK"),
+                ("PATCH", "/api/people/2", {"name": "Bo Li", "from": "2026-01-02T08:00"}, admin, {}, 200, "Saved Bo Li."),
+                ("POST", "/api/people/2/lapse", {}, admin, {}, 200, "Bo Li: access ended now (until "),
+                ("DELETE", "/api/people/2", None, admin, {}, 200, "Removed Bo Li."),
+            ]
+            for method, path, body, who, headers, status, words in cases:
+                with self.subTest(method=method, path=path, body=body):
+                    before = pathlib.Path(web.people).read_bytes()
+                    answer = web.request(method, path, body, headers, session=who)
+                    self.assertEqual(answer[0], status, answer[2])
+                    self.assertIn(words, json.loads(answer[2]).get("error", json.loads(answer[2]).get("message")))
+                    self.assertTrue(status == 200 or pathlib.Path(web.people).read_bytes() == before)
+            self.assertEqual(pathlib.Path(web.people).read_bytes(), b"card,name,master,from,until,front\r\n1,Ann,yes,,,\r\n"
+                             b"5,\"'=HYPERLINK(\"\"http://x\"\")\",,,2030-01-01,cleaners\r\n")
+            self.assertEqual(os.stat(web.people).st_mode & 0o777, 0o604)
+            self.assertIn(': site list %s: added card 5 "=HYPERLINK("http://x")": until 2030-01-01, front cleaners' % web.people,
+                          web.said())
+            self.assertEqual(len(re.findall(r"site list .*: (added|changed|lapsed now:|removed) ", web.said())), 4)
 
 
 class ReloadTest(unittest.TestCase):
