@@ -3,12 +3,13 @@
 #include "cards/CardDatabaseFile.h"
 #include "common/TextFiles.h"
 
+#include <QBuffer>
+
 namespace {
 
 // The list of a card database file: every card, every door, always, the file's master.
-TSiteRead TdbSite(const QString& FileName)
+TSiteRead TdbSite(const QString& FileName, TLoadedCardDatabase File)
 {
-    TLoadedCardDatabase File = LoadCardDatabaseFile(FileName);
     TSiteRead Read;
     Read.Site.FileName = FileName;
     for (int I = 0; I < File.Tags.Count(); ++I)
@@ -25,7 +26,17 @@ TSiteRead ReadSiteFile(const QString& FileName)
 {
     if (FileName.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive))
         return ReadSiteCsv(FileName, ReadUtf8File(FileName));
-    return TdbSite(FileName);
+    return TdbSite(FileName, LoadCardDatabaseFile(FileName));
+}
+
+TSiteRead ReadSiteContent(const QString& FileName, const QByteArray& Content)
+{
+    if (FileName.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive))
+        return ReadSiteCsv(FileName, Utf8Text(FileName, Content));
+    QBuffer Buffer;
+    Buffer.setData(Content);
+    Buffer.open(QIODevice::ReadOnly);
+    return TdbSite(FileName, LoadCardDatabase(Buffer));
 }
 
 QString ProblemLines(const QString& FileName, const std::vector<TSiteProblem>& Problems)

@@ -76,6 +76,8 @@ QString DoorCellText(const TDoorCell& Cell);
 // Reads the site list of a .csv file (by its name's ending) or a .tdb file. Raises Exception when
 // the file cannot be read or a .tdb file is not one; the faults of a CSV file are problems.
 TSiteRead ReadSiteFile(const QString& FileName);
+// The same of Content, the file's bytes as read by its caller (a watch that follows it).
+TSiteRead ReadSiteContent(const QString& FileName, const QByteArray& Content);
 
 // "FILE:LINE: text" (for a problem of no line, "FILE: text"), one line each.
 QString ProblemLines(const QString& FileName, const std::vector<TSiteProblem>& Problems);

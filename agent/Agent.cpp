@@ -1,7 +1,9 @@
 #include "agent/Agent.h"
 
+#include "access/SystemClock.h"
 #include "agent/AgentLog.h"
 #include "agent/Door.h"
+#include "agent/TimeKeeper.h"
 #include "discovery/AgentDoors.h"
 #include "discovery/SerialDeviceWatch.h"
 #include "log/AccessLog.h"
@@ -21,6 +23,7 @@ TAgent::TAgent(const QString& ConfigFile, const QString& RuntimeDirectory, const
 
 TAgent::~TAgent()
 {
+    FTime.reset();
     FDoors.clear();
     RemoveAgentDoors(FRuntimeDirectory);
     if (!FLog)
@@ -71,6 +74,16 @@ void TAgent::Start()
         }
     });
     FPruneTimer.start(24 * 3600 * 1000);
+    if (!FClock) {
+        FOwnClock = std::make_unique<TSystemClock>(Config.TimeZone, nullptr);
+        FClock = FOwnClock.get();
+    }
+    FTime = std::make_unique<TTimeKeeper>(*FClock, [this] { return Doors(); });
+    FTime->OnSay = [this](int Priority, const QString& Text) {
+        if (OnSay)
+            return OnSay(Priority, Text);
+        AgentLog(TPriority(Priority), Text);
+    };
     // A reader back on any serial adapter (its port may be a /dev/serial/by-id/ path) is taken at
     // once, not at the next retry.
     try {
@@ -111,6 +124,7 @@ void TAgent::Apply(TAgentConfig Config)
         if (!Door->Stopping() && std::find(Config.Doors.begin(), Config.Doors.end(), Door->Config()) == Config.Doors.end())
             StopDoor(*Door);
     StartWanted();
+    FTime->Apply(FConfig);
     PublishDoors();
     Prune();
 }
@@ -161,6 +175,7 @@ void TAgent::StartWanted()
             FDoors[D.Id] = std::move(Door);
             if (OnDoorAdded)
                 OnDoorAdded(Added);
+            FTime->Give(Added);
             Added.Start();
         } catch (const std::exception& E) {
             AgentLog(TPriority::Error, QStringLiteral("%1: %2").arg(D.Id, QString::fromUtf8(E.what())));
@@ -227,9 +242,12 @@ void TAgent::Record(TDoor& Door, const TRfidTag& Card, bool Known, const QString
     Swipe.DoorId = Door.Config().Id;
     Swipe.Known = Known;
     Swipe.Name = Name;
+    Swipe.Reason = FTime->Why(Swipe.DoorId, Card, Known);
     FLog->Record(Swipe);
-    AgentLog(TPriority::Info, QStringLiteral("%1: %2 card %3%4").arg(Door.Config().Id, Known ? QStringLiteral("known") : QStringLiteral("unknown"),
-                                                                  Swipe.CardNumber, Name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(Name)));
+    AgentLog(TPriority::Info, QStringLiteral("%1: %2 card %3%4%5")
+                                  .arg(Door.Config().Id, Known ? QStringLiteral("known") : QStringLiteral("unknown"), Swipe.CardNumber,
+                                       Name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(Name),
+                                       Swipe.Reason.isEmpty() ? QString() : QStringLiteral(": %1").arg(Swipe.Reason)));
 }
 
 void TAgent::PublishDoors()

@@ -14,7 +14,9 @@ class TRfidTag;
 #include <vector>
 
 class TAccessLog;
+class TClock;
 class TDoor;
+class TTimeKeeper;
 class TSerialDeviceWatch;
 struct TSwipeRecord;
 
@@ -31,6 +33,9 @@ public:
            QObject* Owner = nullptr);
     ~TAgent() override;
 
+    // The clock the doors' time rules go by: the system's unless one is given before Start (a
+    // test's). Clock outlives the agent.
+    void SetClock(TClock& Clock) { FClock = &Clock; }
     // Reads the configuration and starts every door; raises Exception for a bad file or a
     // runtime folder that is not the agent's own.
     void Start();
@@ -50,6 +55,8 @@ public:
     // included, until they are gone).
     TAccessLog* Log() const { return FLog.get(); }
     std::vector<TDoor*> Doors() const;
+    // The time rules of the doors whose cards come from a site file.
+    TTimeKeeper& Time() const { return *FTime; }
 
     // A swipe once it is in the log, with its row's id; or, with Id 0, one the log cannot take
     // yet (it comes again with its id once written). Swipe.DoorId names the door.
@@ -62,6 +69,8 @@ public:
     // A door has stopped and is about to be destroyed; a door of that id may follow (a changed
     // section), in which case Config() names it already.
     std::function<void(const QString& Id)> OnDoorRemoved;
+    // What the agent's time rules have to say, with a journal priority; the journal when empty.
+    std::function<void(int Priority, const QString& Text)> OnSay;
 
 private:
     TAgentConfig ReadConfig() const;
@@ -81,6 +90,9 @@ private:
     std::map<QString, std::unique_ptr<TDoor>> FDoors;
     std::unique_ptr<TSerialDeviceWatch> FDevices;
     std::unique_ptr<TAccessLog> FLog;
+    std::unique_ptr<TClock> FOwnClock;
+    TClock* FClock = nullptr;
+    std::unique_ptr<TTimeKeeper> FTime;
     QString FLogProblem; // said once, until it changes
     QTimer FPruneTimer;
     bool FStopping = false;

@@ -17,7 +17,7 @@ const QSet<QString> DoorKeys = {"name", "port", "site-file"};
 const QSet<QString> LogKeys = {"path", "keep-days"};
 const QSet<QString> WebKeys = {"listen", "cert-file", "key-file", "users-file"};
 const QSet<QString> AgentKeys = {};
-const QSet<QString> SiteKeys = {"time-zone"};
+const QSet<QString> SiteKeys = {"time-zone", "trust-clock"};
 const QString SchedulePrefix = QStringLiteral("schedule ");
 
 [[noreturn]] void Bad(const QString& FileName, int Line, const QString& Why)
@@ -148,6 +148,10 @@ TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
             if (!Config.TimeZone.isEmpty() && !QTimeZone(Config.TimeZone).isValid())
                 Bad(FileName, S.Lines.value(QStringLiteral("time-zone")),
                     QStringLiteral("[site] time-zone: this system knows no zone '%1' (see timedatectl list-timezones)").arg(QString::fromUtf8(Config.TimeZone)));
+            const QString Trust = S.Values.value(QStringLiteral("trust-clock"), QStringLiteral("no"));
+            if (Trust != u"yes" && Trust != u"no")
+                Bad(FileName, S.Lines.value(QStringLiteral("trust-clock")), QStringLiteral("[site] trust-clock takes yes or no"));
+            Config.TrustClock = Trust == u"yes";
         } else if (S.Name.startsWith(SchedulePrefix)) {
             const QString Name = S.Name.mid(SchedulePrefix.size());
             QMap<QString, TConfigValue> Keys;
@@ -186,6 +190,21 @@ TAgentConfig ParseAgentConfig(const QString& FileName, const QByteArray& Text)
         }
     }
     return Config;
+}
+
+TAccessSetup AccessSetupOf(const TAgentConfig& Config, const QString& SiteFile)
+{
+    TAccessSetup Setup;
+    if (!Config.TimeZone.isEmpty())
+        Setup.Zone = QTimeZone(Config.TimeZone);
+    Setup.Schedules = Config.Schedules;
+    const QString Real = QFileInfo(SiteFile).canonicalFilePath();
+    for (const TDoorConfig& Door : Config.Doors) {
+        const QString Its = QFileInfo(Door.SiteFile).canonicalFilePath();
+        if (!Door.SiteFile.isEmpty() && (Door.SiteFile == SiteFile || (!Real.isEmpty() && Its == Real)))
+            Setup.Doors.push_back({Door.Id, Door.Name});
+    }
+    return Setup;
 }
 
 TAgentConfig LoadAgentConfig(const QString& FileName)

@@ -2,13 +2,10 @@
 
 #include "agent/AgentLog.h"
 #include "agent/DoorSocket.h"
-#include "agent/SiteFileWatch.h"
 #include "cards/CardDatabaseFile.h"
 #include "cards/NameText.h"
 #include "reader/CPort.h"
 #include "reader/Verify.h"
-
-#include <QBuffer>
 
 #include <algorithm>
 #include <iterator>
@@ -173,12 +170,6 @@ TDoor::TDoor(const TDoorConfig& Config, const QString& RuntimeDirectory, QObject
     };
     FReader.ComPort().OnWriteRoom = [this](QObject*) { Guarded([this] { FlushToReader(); }); };
 
-    if (!Config.SiteFile.isEmpty()) {
-        FWatch = std::make_unique<TSiteFileWatch>(Config.SiteFile, [this](const std::optional<QByteArray>& Content) {
-            Guarded([&] { SiteFileChanged(Content); });
-        });
-        LoadSite(FWatch->Content());
-    }
     if (RuntimeDirectory.isEmpty())
         return;
     FSocket = std::make_unique<TDoorSocket>(SocketPath());
@@ -356,7 +347,7 @@ void TDoor::CardsRead()
     FHeld = ValuesOf(FReader.Tags());
     FReadWanted = false;
     NameCards();
-    FPushWanted = FPushWanted || (FConfig.PushSiteFile && FSiteLoaded && ReaderDiffersFromSite());
+    FPushWanted = FConfig.PushSiteFile && FHasWanted && ReaderDiffersFromWanted();
     Advance();
 }
 
@@ -372,13 +363,18 @@ void TDoor::ReadFailed()
 // The reader keeps no names: the site file's are the door's.
 void TDoor::NameCards()
 {
+    NameHeld();
+    Say(6, QStringLiteral("the reader holds %1 cards").arg(FReader.Tags().Count()));
+    if (OnCards)
+        OnCards(*this);
+}
+
+void TDoor::NameHeld()
+{
     for (int I = 0; I < FReader.Tags().Count(); ++I) {
         const int Named = FSite.IndexOf(FReader.Tags().Items(I));
         FReader.Tags().Items(I).Name = Named >= 0 ? FSite.Items(Named).Name : QByteArray();
     }
-    Say(6, QStringLiteral("the reader holds %1 cards").arg(FReader.Tags().Count()));
-    if (OnCards)
-        OnCards(*this);
 }
 
 // Between steps: a program waiting for the door gets it, or what is wanted starts, unless a
@@ -407,53 +403,45 @@ void TDoor::Swiped(const TRfidTag& Card)
         OnSwipe(*this, Card, Known, Name);
 }
 
-// ---- the site file
+// ---- the list it should hold
 
-void TDoor::LoadSite(const std::optional<QByteArray>& Content)
+void TDoor::SetSite(const TRfidTags& Named)
 {
-    try {
-        if (!Content)
-            throw Exception("it cannot be read");
-        QBuffer Buffer;
-        Buffer.setData(*Content);
-        Buffer.open(QIODevice::ReadOnly);
-        TLoadedCardDatabase Loaded = LoadCardDatabase(Buffer);
-        FSite.TakeRecordsFrom(Loaded.Tags);
-        FSiteMaster = Loaded.Master;
-        FSiteLoaded = true;
-    } catch (const std::exception& E) {
-        Say(3, QStringLiteral("cannot load the site file %1, the reader is left as it is: %2")
-                   .arg(FConfig.SiteFile, QString::fromUtf8(E.what())));
-        FSiteLoaded = false;
-    }
+    FSite.Clear();
+    for (int I = 0; I < Named.Count(); ++I)
+        FSite.Add() = Named.Items(I);
+    NameHeld();
 }
 
-void TDoor::SiteFileChanged(const std::optional<QByteArray>& Content)
+void TDoor::SetWanted(const TRfidTags& Cards, uint32_t Master, const QString& What)
 {
-    if (Stopping())
+    FWanted.Clear();
+    for (int I = 0; I < Cards.Count(); ++I)
+        FWanted.Add() = Cards.Items(I);
+    FWantedMaster = Master;
+    FWantedWhat = What;
+    FHasWanted = true;
+    if (!FConfig.PushSiteFile || Stopping())
         return;
-    LoadSite(Content);
-    if (!FSiteLoaded)
+    // Offline, relayed or reading: compared with what the reader holds once that is read.
+    FPushWanted = ReaderDiffersFromWanted();
+    if (!FPushWanted)
         return;
-    Say(6, QStringLiteral("the site file %1 changed").arg(FConfig.SiteFile));
-    if (!FConfig.PushSiteFile)
-        return;
-    FPushWanted = true;
-    FAgain.stop(); // a new file is tried at once
+    FAgain.stop(); // a new list is tried at once
     if (FStep == TStep::Idle)
         Enter(TStep::Idle);
 }
 
-bool TDoor::ReaderDiffersFromSite() const
+bool TDoor::ReaderDiffersFromWanted() const
 {
-    return ValuesOf(FReader.Tags()) != ValuesOf(FSite) || (FReader.Master() & 0xFF) != (FSiteMaster & 0xFF);
+    return FHeld != ValuesOf(FWanted) || (FReader.Master() & 0xFF) != (FWantedMaster & 0xFF);
 }
 
 void TDoor::PushSiteFile()
 {
     FPushWanted = false;
     FWritingSite = true;
-    PushCards(FSite, FSiteMaster, FConfig.SiteFile, nullptr);
+    PushCards(FWanted, FWantedMaster, FWantedWhat, nullptr);
 }
 
 void TDoor::PushCards(const TRfidTags& Cards, uint32_t Master, const QString& What, TDone Done)

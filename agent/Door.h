@@ -14,7 +14,6 @@
 #include <vector>
 
 class TDoorSocket;
-class TSiteFileWatch;
 
 // One door the agent holds: its reader kept connected (taken again after a hang-up, an unplug
 // or a network drop, with backoff), its card list and door settings read after every connect,
@@ -61,6 +60,14 @@ public:
     // Writes Cards and Master to the reader and verifies them by reading the list back. A door
     // without a site file names its swipes from Cards from then on.
     void WriteCards(const TRfidTags& Cards, uint32_t Master, TDone Done);
+
+    // The door's site list: its cards name the swipes (whether the reader holds them or not).
+    void SetSite(const TRfidTags& Named);
+    // The list the reader should hold now (What names it in messages): written, and verified,
+    // once the reader is known to hold another: at once when the door is idle, else when the
+    // running step ends, a program lets go of the door or the reader is connected again. Only a
+    // door whose configuration pushes its site file writes it.
+    void SetWanted(const TRfidTags& Cards, uint32_t Master, const QString& What);
 
     // A card swiped on the reader: Known when the list the reader is known to hold has it.
     std::function<void(TDoor& Door, const TRfidTag& Card, bool Known, const QString& Name)> OnSwipe;
@@ -112,10 +119,9 @@ private:
     void GaveUp();
     void AfterTransfer(std::function<void()> Then);
 
-    // The site file, the cards and the socket.
-    void LoadSite(const std::optional<QByteArray>& Content);
-    void SiteFileChanged(const std::optional<QByteArray>& Content);
-    bool ReaderDiffersFromSite() const;
+    // The list it should hold, the cards and the socket.
+    bool ReaderDiffersFromWanted() const;
+    void NameHeld();
     void PushSiteFile();
     void PushCards(const TRfidTags& Cards, uint32_t Master, const QString& What, TDone Done);
     void WriteEnded(bool Ok, const QString& Message);
@@ -143,9 +149,11 @@ private:
     bool FReadWanted = false;
     bool FPushWanted = false;
     std::vector<uint32_t> FHeld; // the cards the reader is known to hold: the last list read back
-    TRfidTags FSite;        // the site file's cards with their names, once loaded
-    uint32_t FSiteMaster = 0;
-    bool FSiteLoaded = false;
+    TRfidTags FSite;        // the site list's cards with their names
+    TRfidTags FWanted;      // the list the reader should hold, once given
+    uint32_t FWantedMaster = 0;
+    QString FWantedWhat;
+    bool FHasWanted = false;
     std::vector<uint32_t> FWritten;
     uint32_t FWrittenMaster = 0;
     QString FWriting;       // what is being written, for messages: "the site file X"
@@ -154,7 +162,6 @@ private:
     TDoorMode FWantedMode = dmLockUnlock;
     uint8_t FWantedDelay = 0;
     QByteArray FToReader;   // a program's bytes the line has not taken yet
-    std::unique_ptr<TSiteFileWatch> FWatch;
     std::unique_ptr<TDoorSocket> FSocket;
     TDorvik FReader; // last: its events reach everything above
 };

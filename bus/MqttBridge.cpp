@@ -3,6 +3,7 @@
 #include "agent/Agent.h"
 #include "agent/AgentLog.h"
 #include "agent/Door.h"
+#include "agent/TimeKeeper.h"
 #include "bus/MqttClient.h"
 #include "bus/MqttCommands.h"
 #include "bus/MqttDiscovery.h"
@@ -59,6 +60,10 @@ TMqttBridge::TMqttBridge(TAgent& Agent, const TMqttSettings& Settings, QObject* 
     });
     for (TDoor* Door : Agent.Doors())
         Follow(*Door);
+    connect(&Agent.Time(), &TTimeKeeper::NextChanged, this, [this] {
+        for (TDoor* Door : FAgent.Doors())
+            PublishNext(*Door);
+    });
     // From the event loop, so that what the first attempt says reaches an OnSay set after this.
     QMetaObject::invokeMethod(this, [this] {
         try {
@@ -190,6 +195,7 @@ void TMqttBridge::ClientConnected()
         PublishStatus(*Door);
         PublishDoorSettings(*Door);
         PublishCards(*Door);
+        PublishNext(*Door);
     }
     ClearUnwanted();
     for (const QString& Verb : CommandVerbs)
@@ -219,6 +225,7 @@ void TMqttBridge::Follow(TDoor& Door)
                 Retain(M.Topic, M.Payload);
             }
         PublishStatus(Door);
+        PublishNext(Door);
     }
 }
 
@@ -237,7 +244,7 @@ void TMqttBridge::DoorRemoved(const QString& Id)
             Retain(M.Topic, {});
     }
     // Its retained state goes too: nothing is left that says it exists.
-    for (const char* Leaf : {"status", "door", "cards"})
+    for (const char* Leaf : {"status", "door", "cards", "next"})
         Retain(Topic(Id, QLatin1String(Leaf)), {});
 }
 
@@ -250,6 +257,12 @@ void TMqttBridge::PublishDoorSettings(TDoor& Door)
 {
     if (FDoors[Door.Config().Id].DoorKnown)
         Publish(Topic(Door.Config().Id, QStringLiteral("door")), DoorSettingsPayload(Door.Reader()), true);
+}
+
+void TMqttBridge::PublishNext(TDoor& Door)
+{
+    if (FClient->Connected())
+        Publish(Topic(Door.Config().Id, QStringLiteral("next")), NextChangePayload(FAgent.Time().Next(Door.Config().Id)), true);
 }
 
 void TMqttBridge::PublishCards(TDoor& Door)

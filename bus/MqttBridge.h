@@ -52,6 +52,7 @@ private:
     void PublishStatus(TDoor& Door);
     void PublishDoorSettings(TDoor& Door);
     void PublishCards(TDoor& Door);
+    void PublishNext(TDoor& Door);
     void PublishOffline();
     void Publish(const QString& Topic, const QByteArray& Payload, bool Retain);
     void Retain(const QString& Topic, const QByteArray& Payload);

@@ -18,7 +18,7 @@ struct TEntity
 
 const TEntity DoorEntities[] = {
     {"event", "swipe", false, true},     {"sensor", "last_card", false, false}, {"binary_sensor", "reader", false, false},
-    {"select", "door_mode", true, true}, {"number", "unlock_delay", true, true},
+    {"select", "door_mode", true, true}, {"number", "unlock_delay", true, true},  {"sensor", "next_change", false, false},
 };
 
 QString ConfigTopic(const TMqttSettings& S, const QString& Component, const QString& Object)
@@ -62,7 +62,8 @@ QJsonObject DoorEntity(const QString& Object, const QString& Topic, const QStrin
                 {QStringLiteral("event_types"), QJsonArray{QStringLiteral("known"), QStringLiteral("unknown")}},
                 {QStringLiteral("value_template"),
                  QStringLiteral("{{ {'event_type': 'known' if value_json.known else 'unknown', 'id': value_json.id, "
-                                "'card_number': value_json.cardNumber, 'name': value_json.name} | tojson }}")},
+                                "'card_number': value_json.cardNumber, 'name': value_json.name, "
+                                "'reason': value_json.reason} | tojson }}")},
                 {QStringLiteral("json_attributes_topic"), Swipe},
                 {QStringLiteral("icon"), QStringLiteral("mdi:card-account-details")}};
     if (Object == u"last_card")
@@ -78,6 +79,13 @@ QJsonObject DoorEntity(const QString& Object, const QString& Topic, const QStrin
                 {QStringLiteral("payload_on"), QStringLiteral("online")},
                 {QStringLiteral("payload_off"), QStringLiteral("offline")},
                 {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}};
+    if (Object == u"next_change")
+        return {{QStringLiteral("name"), QStringLiteral("Next change")},
+                {QStringLiteral("state_topic"), Topic + QStringLiteral("/next")},
+                {QStringLiteral("device_class"), QStringLiteral("timestamp")},
+                {QStringLiteral("value_template"), QStringLiteral("{{ value_json.time if value_json.time else None }}")},
+                {QStringLiteral("json_attributes_topic"), Topic + QStringLiteral("/next")},
+                {QStringLiteral("icon"), QStringLiteral("mdi:calendar-clock")}};
     if (Object == u"door_mode")
         return {{QStringLiteral("name"), QStringLiteral("Door mode")},
                 {QStringLiteral("state_topic"), Topic + QStringLiteral("/door")},

@@ -1,11 +1,14 @@
 #include "bus/MqttPayloads.h"
 
+#include "agent/TimeKeeper.h"
+
 #include "cards/CardJson.h"
 #include "log/SwipeJson.h"
 #include "reader/Dorvik.h"
 #include "reader/DoorModeName.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -47,4 +50,15 @@ QByteArray CardListPayload(const QJsonValue& RequestId, const TRfidTags& Tags, u
 QByteArray ResultPayload(const QJsonValue& RequestId, bool Ok, const QString& Message)
 {
     return Compact({{QStringLiteral("id"), RequestId}, {QStringLiteral("ok"), Ok}, {QStringLiteral("message"), Message}});
+}
+
+QByteArray NextChangePayload(const std::optional<TNextChange>& Next)
+{
+    if (!Next)
+        return QJsonDocument(QJsonObject{{QStringLiteral("time"), QJsonValue::Null}}).toJson(QJsonDocument::Compact);
+    return QJsonDocument(QJsonObject{{QStringLiteral("time"), Next->At.toUTC().toString(Qt::ISODateWithMs)},
+                                     {QStringLiteral("added"), QJsonArray::fromStringList(Next->Added)},
+                                     {QStringLiteral("removed"), QJsonArray::fromStringList(Next->Removed)},
+                                     {QStringLiteral("text"), Next->Text}})
+        .toJson(QJsonDocument::Compact);
 }

@@ -38,6 +38,11 @@ QString ReadUtf8File(const QString& FileName)
     const QByteArray Bytes = File.readAll();
     if (File.error() != QFileDevice::NoError)
         Fail("Cannot read file \"%s\". %s", FileName, File.errorString());
+    return Utf8Text(FileName, Bytes);
+}
+
+QString Utf8Text(const QString& FileName, const QByteArray& Bytes)
+{
     QStringDecoder Utf8(QStringDecoder::Utf8);
     const QString Text = Utf8(Bytes);
     if (Utf8.hasError())

@@ -147,10 +147,7 @@ bool TPeopleApi::IsEditable(const QString& File) const
 TAccessSetup TPeopleApi::Setup() const
 {
     const TAgentConfig& Config = FAgent.Config();
-    TAccessSetup Setup;
-    if (!Config.TimeZone.isEmpty())
-        Setup.Zone = QTimeZone(Config.TimeZone);
-    Setup.Schedules = Config.Schedules;
+    TAccessSetup Setup = AccessSetupOf(Config, {}); // the zone and schedules; the doors as this page takes them
     for (const TDoorConfig& Door : Config.Doors)
         if (!Door.SiteFile.isEmpty() && IsEditable(Door.SiteFile))
             Setup.Doors.push_back({Door.Id, Door.Name});

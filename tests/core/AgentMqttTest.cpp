@@ -446,7 +446,7 @@ TEST(AgentMqtt, DiscoveryConfigsCarryTheKeysHomeAssistantRequires)
                 Found[M.Topic] = Json(M.Payload);
         return Found;
     };
-    ASSERT_TRUE(WaitUntil([&] { return Configs().size() == 11; }, 10s)) << Configs().size();
+    ASSERT_TRUE(WaitUntil([&] { return Configs().size() == 13; }, 10s)) << Configs().size();
     std::set<QString> UniqueIds, Via;
     QString AgentDevice;
     for (const auto& [Topic, Config] : Configs()) {
@@ -478,7 +478,7 @@ TEST(AgentMqtt, DiscoveryConfigsCarryTheKeysHomeAssistantRequires)
         EXPECT_EQ(Topics.size(), OnReader ? 2 : 1) << Topic.toStdString();
         EXPECT_EQ(Config.value("availability_mode"), "all");
     }
-    EXPECT_EQ(UniqueIds.size(), 11u);
+    EXPECT_EQ(UniqueIds.size(), 13u);
     EXPECT_EQ(Via, std::set{AgentDevice});
 }
 

@@ -26,6 +26,7 @@ struct AgentBed
         uint32_t Value;
         bool Known;
         QString Name;
+        QString Reason;
     };
 
     QTemporaryDir Dir;
@@ -41,7 +42,9 @@ struct AgentBed
     // Doors door-0, door-1... with Extra appended to every section and More at the end. A door's
     // port is the link to its reader unless PortOf gives another (a server in front of it).
     using PortChoice = std::function<QString(int Door, sim::SimReader& Reader)>;
-    explicit AgentBed(int Doors, const QString& Extra = {}, const QString& More = {}, const PortChoice& PortOf = {})
+    // Clock: the time rules' (the system's when none).
+    explicit AgentBed(int Doors, const QString& Extra = {}, const QString& More = {}, const PortChoice& PortOf = {},
+                      TClock* Clock = nullptr)
     {
         QDir().mkpath(Runtime());
         QByteArray Config;
@@ -57,12 +60,15 @@ struct AgentBed
         Configure(Config + "[log]\npath = access.db\n" + More.toUtf8());
         Agent = std::make_unique<TAgent>(Path("agent.conf"), Runtime(), Dir.path());
         Agent->OnSwipe = [this](const TSwipeRecord& S) {
-            Swipes.push_back({S.DoorId, SwipeCardValue(S), S.Known, S.Name});
+            Swipes.push_back({S.DoorId, SwipeCardValue(S), S.Known, S.Name, S.Reason});
         };
         Agent->OnDoorAdded = [this](TDoor& D) {
             D.OnSay = [this](int Priority, const QString& Text) { Said << QStringLiteral("<%1>%2").arg(Priority).arg(Text); };
         };
         Agent->OnCheckConfig = [this](const TAgentConfig& C) { MqttSettingsIn(Path("agent.conf"), C); };
+        Agent->OnSay = [this](int Priority, const QString& Text) { Said << QStringLiteral("<%1>%2").arg(Priority).arg(Text); };
+        if (Clock)
+            Agent->SetClock(*Clock);
         Agent->Start();
         if (Agent->Config().Mqtt) {
             Bus = std::make_unique<TMqttBridge>(*Agent, *MqttSettingsIn(Path("agent.conf"), Agent->Config()));

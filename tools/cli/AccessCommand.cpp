@@ -52,12 +52,6 @@ std::vector<TOptionInfo> AccessOptions()
     return Options;
 }
 
-bool SameFile(const QString& A, const QString& B)
-{
-    const QString Canonical = QFileInfo(A).canonicalFilePath();
-    return !Canonical.isEmpty() && Canonical == QFileInfo(B).canonicalFilePath();
-}
-
 // The zone, schedules and doors of the agent's configuration; without one, the system's zone.
 TAccessSetup SetupOf(const TArguments& Given, const QString& Site)
 {
@@ -67,16 +61,10 @@ TAccessSetup SetupOf(const TArguments& Given, const QString& Site)
         return Setup;
     }
     const TAgentConfig Config = LoadAgentConfig(Given.Value(QStringLiteral("config")));
-    if (!Config.TimeZone.isEmpty())
-        Setup.Zone = QTimeZone(Config.TimeZone);
-    Setup.Schedules = Config.Schedules;
-    for (const bool OnlyThisFile : {true, false}) {
+    Setup = AccessSetupOf(Config, Site);
+    if (Setup.Doors.empty()) // no door reads this file: it is tried for every door
         for (const TDoorConfig& Door : Config.Doors)
-            if (!OnlyThisFile || SameFile(Door.SiteFile, Site))
-                Setup.Doors.push_back({Door.Id, Door.Name});
-        if (!Setup.Doors.empty())
-            break;
-    }
+            Setup.Doors.push_back({Door.Id, Door.Name});
     return Setup;
 }
 

@@ -3,6 +3,7 @@
 #include "tools/cli/Console.h"
 
 #include "agent/Door.h"
+#include "cards/CardDatabaseFile.h"
 #include "common/SignalWatch.h"
 #include "log/AccessLog.h"
 #include "log/SwipeJson.h"
@@ -140,11 +141,16 @@ int RunWatch(const QStringList& RawArgs)
     if (LogPath)
         Log = OpenLog(*LogPath, AsJson);
 
+    // The names file only names the swipes: nothing is written to the readers.
+    const TRfidTags Names = Given.IsSet(QStringLiteral("names"))
+                                ? LoadCardDatabaseFile(Given.Value(QStringLiteral("names"))).Tags
+                                : TRfidTags();
     QEventLoop Loop;
     std::vector<std::unique_ptr<TDoor>> Watched;
     for (qsizetype I = 0; I < Ports.size(); ++I) {
-        TDoorConfig Config{Ports[I], Doors.value(I, Ports[I]), Ports[I], Given.Value(QStringLiteral("names")), false};
+        TDoorConfig Config{Ports[I], Doors.value(I, Ports[I]), Ports[I], QString(), false};
         auto Door = std::make_unique<TDoor>(Config, QString());
+        Door->SetSite(Names);
         Door->OnSay = [](int Priority, const QString& Text) {
             if (Priority <= 5)
                 PrintError(QStringLiteral("dorvik-cli watch: %1\n").arg(Text));
