@@ -151,8 +151,7 @@ void TAgent::DoorStopped(const QString& Id)
     if (FDoors.erase(Id) == 0)
         return;
     AgentLog(TPriority::Info, QStringLiteral("%1: let go").arg(Id));
-    if (OnDoorRemoved)
-        OnDoorRemoved(Id);
+    emit DoorRemoved(Id);
     if (FStopping && FDoors.empty() && FStopped)
         return std::exchange(FStopped, nullptr)();
     StartWanted();
@@ -173,8 +172,7 @@ void TAgent::StartWanted()
                 Record(At, Card, Known, Name);
             };
             FDoors[D.Id] = std::move(Door);
-            if (OnDoorAdded)
-                OnDoorAdded(Added);
+            emit DoorAdded(&Added);
             FTime->Give(Added);
             Added.Start();
         } catch (const std::exception& E) {
@@ -215,8 +213,7 @@ void TAgent::FollowLog()
 {
     const auto Tell = [this](const std::vector<TSwipeRecord>& Swipes) {
         for (const TSwipeRecord& Swipe : Swipes)
-            if (OnSwipe)
-                OnSwipe(Swipe);
+            emit Swiped(Swipe);
     };
     connect(FLog.get(), &TAccessLog::Committed, this, Tell);
     connect(FLog.get(), &TAccessLog::Held, this, Tell);

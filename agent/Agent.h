@@ -1,6 +1,7 @@
 #pragma once
 
 #include "agent/AgentConfig.h"
+#include "log/SwipeRecord.h"
 
 class TRfidTag;
 
@@ -18,7 +19,6 @@ class TClock;
 class TDoor;
 class TTimeKeeper;
 class TSerialDeviceWatch;
-struct TSwipeRecord;
 
 // The doors of the configuration, held all the time: started, replaced on a reload where their
 // section changed, and stopped cleanly. Reload and Stop are called from the top of the event
@@ -26,6 +26,8 @@ struct TSwipeRecord;
 // ending first, and destroyed only once it has stopped, from the loop.
 class TAgent : public QObject
 {
+    Q_OBJECT
+
 public:
     // StateDirectory: where the log (unless [log] path) and the front ends' state are kept;
     // AgentStateDirectory() when empty.
@@ -58,19 +60,21 @@ public:
     // The time rules of the doors whose cards come from a site file.
     TTimeKeeper& Time() const { return *FTime; }
 
-    // A swipe once it is in the log, with its row's id; or, with Id 0, one the log cannot take
-    // yet (it comes again with its id once written). Swipe.DoorId names the door.
-    std::function<void(const TSwipeRecord& Swipe)> OnSwipe;
     // A front end checks its own sections of a file read at start or reload; what it raises
     // refuses the file as a bad door section would.
     std::function<void(const TAgentConfig& Config)> OnCheckConfig;
-    // Called for every door made, so the owner can follow it (the log, the message bus).
-    std::function<void(TDoor& Door)> OnDoorAdded;
-    // A door has stopped and is about to be destroyed; a door of that id may follow (a changed
-    // section), in which case Config() names it already.
-    std::function<void(const QString& Id)> OnDoorRemoved;
     // What the agent's time rules have to say, with a journal priority; the journal when empty.
     std::function<void(int Priority, const QString& Text)> OnSay;
+
+signals:
+    // A swipe once it is in the log, with its row's id; or, with Id 0, one the log cannot take
+    // yet (it comes again with its id once written). Swipe.DoorId names the door.
+    void Swiped(const TSwipeRecord& Swipe);
+    // A door was made, before it starts: its followers connect to it now.
+    void DoorAdded(TDoor* Door);
+    // A door has stopped and is about to be destroyed; a door of that id may follow (a changed
+    // section), in which case Config() names it already.
+    void DoorRemoved(const QString& Id);
 
 private:
     TAgentConfig ReadConfig() const;

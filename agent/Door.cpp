@@ -138,8 +138,7 @@ TDoor::TDoor(const TDoorConfig& Config, const QString& RuntimeDirectory, QObject
     FReader.OnDoorConfig = [this](QObject*) {
         Guarded([this] {
             FDoorSettingsKnown = true;
-            if (OnDoorConfig)
-                OnDoorConfig(*this);
+            emit DoorSettingsRead();
             if (FStep == TStep::SettingDoor)
                 DoorSettingsArrived();
             else if (FStep == TStep::AskingDoor)
@@ -274,8 +273,7 @@ void TDoor::Opened(const QString& Error)
     FReadWanted = false;
     FDoorSettingsKnown = false;
     Say(6, QStringLiteral("connected to %1").arg(FConfig.Port));
-    if (OnStatus)
-        OnStatus(*this);
+    emit StatusChanged();
     // What the reader holds decides what "known" means in the log.
     Advance();
 }
@@ -305,8 +303,7 @@ void TDoor::Lost()
     Say(4, QStringLiteral("lost the reader on %1; taking it again").arg(FConfig.Port));
     FBackoffMs = 0;
     Enter(TStep::Waiting);
-    if (OnStatus)
-        OnStatus(*this);
+    emit StatusChanged();
 }
 
 // Handled once the component's own handler has returned (the next step starts a transfer), and
@@ -365,8 +362,7 @@ void TDoor::NameCards()
 {
     NameHeld();
     Say(6, QStringLiteral("the reader holds %1 cards").arg(FReader.Tags().Count()));
-    if (OnCards)
-        OnCards(*this);
+    emit CardsChanged();
 }
 
 void TDoor::NameHeld()

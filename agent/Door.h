@@ -26,6 +26,8 @@ class TDoorSocket;
 // ever waits on the event loop.
 class TDoor : public QObject
 {
+    Q_OBJECT
+
 public:
     enum class TStep : uint8_t { Waiting, Opening, AskingDoor, ReadingCards, Idle, Writing, Verifying, SettingDoor, Relaying, Stopped };
 
@@ -71,12 +73,14 @@ public:
 
     // A card swiped on the reader: Known when the list the reader is known to hold has it.
     std::function<void(TDoor& Door, const TRfidTag& Card, bool Known, const QString& Name)> OnSwipe;
-    std::function<void(TDoor& Door)> OnStatus;     // came online or went offline
-    std::function<void(TDoor& Door)> OnDoorConfig; // the reader reported its door settings
-    std::function<void(TDoor& Door)> OnCards;      // the reader's card list was read or written
     // What the door has to say, with a journal priority (3 error ... 7 debug); the agent's log
     // when empty.
     std::function<void(int Priority, const QString& Text)> OnSay;
+
+signals:
+    void StatusChanged();    // came online or went offline
+    void DoorSettingsRead(); // the reader reported its door settings
+    void CardsChanged();     // the reader's card list was read or written
 
 private:
     struct TRule;

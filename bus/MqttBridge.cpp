@@ -42,22 +42,12 @@ TMqttBridge::TMqttBridge(TAgent& Agent, const TMqttSettings& Settings, QObject* 
             if (!Line.isEmpty())
                 FRetained.insert(QString::fromUtf8(Line));
 
-    FAgentSwipe = std::exchange(Agent.OnSwipe, [this](const TSwipeRecord& Swipe) {
-        if (FAgentSwipe)
-            FAgentSwipe(Swipe);
+    connect(&Agent, &TAgent::Swiped, this, [this](const TSwipeRecord& Swipe) {
         if (FRunning)
             FOutbox->Swiped(Swipe);
     });
-    FAgentDoorAdded = std::exchange(Agent.OnDoorAdded, [this](TDoor& Door) {
-        if (FAgentDoorAdded)
-            FAgentDoorAdded(Door);
-        Follow(Door);
-    });
-    FAgentDoorRemoved = std::exchange(Agent.OnDoorRemoved, [this](const QString& Id) {
-        if (FAgentDoorRemoved)
-            FAgentDoorRemoved(Id);
-        DoorRemoved(Id);
-    });
+    connect(&Agent, &TAgent::DoorAdded, this, [this](TDoor* Door) { Follow(*Door); });
+    connect(&Agent, &TAgent::DoorRemoved, this, [this](const QString& Id) { DoorRemoved(Id); });
     for (TDoor* Door : Agent.Doors())
         Follow(*Door);
     connect(&Agent.Time(), &TTimeKeeper::NextChanged, this, [this] {
@@ -76,11 +66,6 @@ TMqttBridge::TMqttBridge(TAgent& Agent, const TMqttSettings& Settings, QObject* 
 
 TMqttBridge::~TMqttBridge()
 {
-    FAgent.OnSwipe = FAgentSwipe;
-    FAgent.OnDoorAdded = FAgentDoorAdded;
-    FAgent.OnDoorRemoved = FAgentDoorRemoved;
-    for (TDoor* Door : FAgent.Doors())
-        Door->OnStatus = Door->OnDoorConfig = Door->OnCards = nullptr;
     SaveRetained();
     FOutbox.reset(); // its last marks go to the log before the client goes
 }
@@ -208,15 +193,16 @@ void TMqttBridge::Follow(TDoor& Door)
     const QString Id = Door.Config().Id;
     FDoors[Id] = {};
     FDoorIdsByName.insert_or_assign(Door.Config().Name, Id);
-    Door.OnStatus = [this](TDoor& D) { PublishStatus(D); };
-    Door.OnDoorConfig = [this](TDoor& D) {
-        FDoors[D.Config().Id].DoorKnown = true;
-        PublishDoorSettings(D);
-    };
-    Door.OnCards = [this](TDoor& D) {
-        FDoors[D.Config().Id].CardsKnown = true;
-        PublishCards(D);
-    };
+    TDoor* D = &Door; // the connections go with it
+    connect(D, &TDoor::StatusChanged, this, [this, D] { PublishStatus(*D); });
+    connect(D, &TDoor::DoorSettingsRead, this, [this, D] {
+        FDoors[D->Config().Id].DoorKnown = true;
+        PublishDoorSettings(*D);
+    });
+    connect(D, &TDoor::CardsChanged, this, [this, D] {
+        FDoors[D->Config().Id].CardsKnown = true;
+        PublishCards(*D);
+    });
     if (FClient->Connected()) {
         if (FSettings.Discovery)
             for (const TRetainedMessage& M : DoorDiscovery(FSettings, Door.Config())) {

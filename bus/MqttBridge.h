@@ -80,8 +80,4 @@ private:
     std::map<QString, QString> FDoorIdsByName; // every door held since start: a swipe's row names its door by name
     std::unique_ptr<TMqttClient> FClient;
     std::unique_ptr<TSwipeOutbox> FOutbox;
-    // The agent's own handlers, called first and put back when the bridge goes.
-    std::function<void(const TSwipeRecord&)> FAgentSwipe;
-    std::function<void(TDoor&)> FAgentDoorAdded;
-    std::function<void(const QString&)> FAgentDoorRemoved;
 };

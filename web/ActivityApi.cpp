@@ -59,8 +59,6 @@ QJsonObject SwipeRow(const TSwipeRecord& Swipe)
 {
     QJsonObject Row = SwipeJson(Swipe);
     Row.insert(QStringLiteral("doorId"), Swipe.DoorId); // where the People page allows the card
-    // Why a refused card was refused, once the agent keeps the rules that say it.
-    Row.insert(QStringLiteral("reason"), QString());
     return Row;
 }
 

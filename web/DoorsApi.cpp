@@ -2,6 +2,7 @@
 
 #include "agent/Agent.h"
 #include "agent/Door.h"
+#include "agent/TimeKeeper.h"
 #include "reader/DoorModeName.h"
 #include "reader/Protocol.h"
 #include "web/WebJson.h"
@@ -13,44 +14,29 @@ TDoorsApi::TDoorsApi(TAgent& Agent, std::function<void(const TWebChange&)> Recor
 {
     for (TDoor* Door : Agent.Doors())
         Follow(*Door);
-}
-
-TDoorsApi::~TDoorsApi()
-{
-    for (TDoor* Door : FAgent.Doors()) {
-        const auto Found = FFollowed.find(Door->Config().Id);
-        if (Found == FFollowed.end())
-            continue;
-        Door->OnStatus = Found->second.Status;
-        Door->OnDoorConfig = Found->second.DoorConfig;
-        Door->OnCards = Found->second.Cards;
-    }
+    QObject::connect(&Agent.Time(), &TTimeKeeper::NextChanged, &FConnections, [this] {
+        for (TDoor* Door : FAgent.Doors())
+            Changed(*Door);
+    });
 }
 
 void TDoorsApi::Follow(TDoor& Door)
 {
-    TFollowed& F = FFollowed[Door.Config().Id] = {};
-    F.Status = std::exchange(Door.OnStatus, [this](TDoor& D) {
-        TFollowed& Known = FFollowed[D.Config().Id];
-        if (Known.Status)
-            Known.Status(D);
-        if (!D.Online())
+    FFollowed[Door.Config().Id] = {};
+    TDoor* D = &Door; // the connections go with it
+    QObject::connect(D, &TDoor::StatusChanged, &FConnections, [this, D] {
+        TFollowed& Known = FFollowed[D->Config().Id];
+        if (!D->Online())
             Known.SettingsKnown = Known.CardsKnown = false;
-        Changed(D);
+        Changed(*D);
     });
-    F.DoorConfig = std::exchange(Door.OnDoorConfig, [this](TDoor& D) {
-        TFollowed& Known = FFollowed[D.Config().Id];
-        if (Known.DoorConfig)
-            Known.DoorConfig(D);
-        Known.SettingsKnown = true;
-        Changed(D);
+    QObject::connect(D, &TDoor::DoorSettingsRead, &FConnections, [this, D] {
+        FFollowed[D->Config().Id].SettingsKnown = true;
+        Changed(*D);
     });
-    F.Cards = std::exchange(Door.OnCards, [this](TDoor& D) {
-        TFollowed& Known = FFollowed[D.Config().Id];
-        if (Known.Cards)
-            Known.Cards(D);
-        Known.CardsKnown = true;
-        Changed(D);
+    QObject::connect(D, &TDoor::CardsChanged, &FConnections, [this, D] {
+        FFollowed[D->Config().Id].CardsKnown = true;
+        Changed(*D);
     });
 }
 
@@ -75,6 +61,21 @@ TDoor* TDoorsApi::DoorById(const QString& Id) const
     return nullptr;
 }
 
+namespace {
+
+// The time and content of the door's next change by its time rules; null when none comes.
+QJsonValue NextJson(const std::optional<TNextChange>& Next)
+{
+    if (!Next)
+        return QJsonValue();
+    return QJsonObject{{QStringLiteral("time"), Next->At.toUTC().toString(Qt::ISODateWithMs)},
+                       {QStringLiteral("text"), Next->Text},
+                       {QStringLiteral("added"), QJsonArray::fromStringList(Next->Added)},
+                       {QStringLiteral("removed"), QJsonArray::fromStringList(Next->Removed)}};
+}
+
+} // namespace
+
 QJsonObject TDoorsApi::DoorJson(TDoor& Door) const
 {
     const auto Found = FFollowed.find(Door.Config().Id);
@@ -88,8 +89,7 @@ QJsonObject TDoorsApi::DoorJson(TDoor& Door) const
         {QStringLiteral("mode"), SettingsKnown ? QJsonValue(DoorModeName(Reader.DoorMode())) : QJsonValue()},
         {QStringLiteral("delay"), SettingsKnown ? QJsonValue(int(Reader.DoorDelay())) : QJsonValue()},
         {QStringLiteral("cards"), CardsKnown ? QJsonValue(Door.Reader().Tags().Count()) : QJsonValue()},
-        // The time and content of the door's next scheduled change, once the agent keeps time rules.
-        {QStringLiteral("next"), QJsonValue()},
+        {QStringLiteral("next"), NextJson(FAgent.Time().Next(Door.Config().Id))},
     };
 }
 

@@ -5,6 +5,7 @@
 #include "web/WebExchange.h"
 
 #include <QJsonObject>
+#include <QObject>
 #include <QString>
 
 #include <functional>
@@ -20,10 +21,8 @@ class TDoor;
 class TDoorsApi
 {
 public:
-    // Follows the agent's doors (their handlers chained after those already set) from now on.
+    // Follows the agent's doors, and their next changes, from now on.
     TDoorsApi(TAgent& Agent, std::function<void(const TWebChange&)> Record);
-    // The doors' handlers are given back as they were.
-    ~TDoorsApi();
 
     // {"doors": [...], "modes": [...], "delay": {"min", "max"}}
     QJsonObject List() const;
@@ -41,9 +40,6 @@ private:
     {
         bool SettingsKnown = false;
         bool CardsKnown = false;
-        std::function<void(TDoor&)> Status; // the handlers that were there before
-        std::function<void(TDoor&)> DoorConfig;
-        std::function<void(TDoor&)> Cards;
     };
 
     QJsonObject DoorJson(TDoor& Door) const;
@@ -54,4 +50,5 @@ private:
     std::function<void(const TWebChange&)> FRecord;
     std::map<QString, TFollowed> FFollowed;
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true); // for answers that come after this is gone
+    QObject FConnections; // what it follows is connected through this, and let go with it
 };

@@ -16,21 +16,9 @@ TWebSite::TWebSite(TAgent& Agent, const TWebSettings& Settings, QObject* Owner)
     FAuth.OnSay = [this](int Priority, const QString& Text) { Say(Priority, Text); };
     FAuth.OnSignedOut = [this](const QByteArray& Id) { FStreams.SignedOut(Id); };
     FDoors.OnDoor = [this](const QJsonObject& Door) { FStreams.Door(Door); };
-    FAgentSwipe = std::exchange(Agent.OnSwipe, [this](const TSwipeRecord& Swipe) {
-        if (FAgentSwipe)
-            FAgentSwipe(Swipe);
-        FStreams.Swipe(Swipe);
-    });
-    FAgentDoorAdded = std::exchange(Agent.OnDoorAdded, [this](TDoor& Door) {
-        if (FAgentDoorAdded)
-            FAgentDoorAdded(Door);
-        FDoors.Follow(Door);
-    });
-    FAgentDoorRemoved = std::exchange(Agent.OnDoorRemoved, [this](const QString& Id) {
-        if (FAgentDoorRemoved)
-            FAgentDoorRemoved(Id);
-        FDoors.Removed(Id);
-    });
+    connect(&Agent, &TAgent::Swiped, this, [this](const TSwipeRecord& Swipe) { FStreams.Swipe(Swipe); });
+    connect(&Agent, &TAgent::DoorAdded, this, [this](TDoor* Door) { FDoors.Follow(*Door); });
+    connect(&Agent, &TAgent::DoorRemoved, this, [this](const QString& Id) { FDoors.Removed(Id); });
     // From the event loop, so that what listening says reaches an OnSay set after this.
     QMetaObject::invokeMethod(this, [this] { Listen(); }, Qt::QueuedConnection);
 }
@@ -38,9 +26,6 @@ TWebSite::TWebSite(TAgent& Agent, const TWebSettings& Settings, QObject* Owner)
 TWebSite::~TWebSite()
 {
     FServer.reset();
-    FAgent.OnSwipe = FAgentSwipe;
-    FAgent.OnDoorAdded = FAgentDoorAdded;
-    FAgent.OnDoorRemoved = FAgentDoorRemoved;
 }
 
 void TWebSite::Say(int Priority, const QString& Text) const

@@ -21,9 +21,7 @@ class TDoor;
 struct TSwipeRecord;
 
 // The agent's page: sign-in, Doors, Activity and People, for the users of the users file. A front end
-// of the agent like the message bus: it follows the agent's doors and swipes by chaining the
-// agent's handlers after those already set, and gives them back when it goes. Make it after the
-// message bus, which sets the doors' handlers without chaining.
+// of the agent like the message bus: it follows the agent's doors and swipes through their signals.
 class TWebSite : public QObject
 {
 public:
@@ -59,8 +57,4 @@ private:
     TPeopleApi FPeople;
     TEventStreams FStreams;
     std::unique_ptr<TWebServer> FServer; // last: its connections end before what they reach
-    // The agent's own handlers, called first and put back when the page goes.
-    std::function<void(const TSwipeRecord&)> FAgentSwipe;
-    std::function<void(TDoor&)> FAgentDoorAdded;
-    std::function<void(const QString&)> FAgentDoorRemoved;
 };

@@ -59,12 +59,12 @@ struct AgentBed
         }
         Configure(Config + "[log]\npath = access.db\n" + More.toUtf8());
         Agent = std::make_unique<TAgent>(Path("agent.conf"), Runtime(), Dir.path());
-        Agent->OnSwipe = [this](const TSwipeRecord& S) {
+        QObject::connect(Agent.get(), &TAgent::Swiped, [this](const TSwipeRecord& S) {
             Swipes.push_back({S.DoorId, SwipeCardValue(S), S.Known, S.Name, S.Reason});
-        };
-        Agent->OnDoorAdded = [this](TDoor& D) {
-            D.OnSay = [this](int Priority, const QString& Text) { Said << QStringLiteral("<%1>%2").arg(Priority).arg(Text); };
-        };
+        });
+        QObject::connect(Agent.get(), &TAgent::DoorAdded, [this](TDoor* D) {
+            D->OnSay = [this](int Priority, const QString& Text) { Said << QStringLiteral("<%1>%2").arg(Priority).arg(Text); };
+        });
         Agent->OnCheckConfig = [this](const TAgentConfig& C) { MqttSettingsIn(Path("agent.conf"), C); };
         Agent->OnSay = [this](int Priority, const QString& Text) { Said << QStringLiteral("<%1>%2").arg(Priority).arg(Text); };
         if (Clock)

@@ -8,7 +8,7 @@ from selenium.webdriver.support import expected_conditions as shown
 from selenium.webdriver.support.select import Select
 from selenium.webdriver.support.ui import WebDriverWait
 
-from webagent import USERS, WebAgent, chrome
+from webagent import USERS, WebAgent, chrome, wait_until
 
 
 class BrowserTest(unittest.TestCase):
@@ -38,7 +38,7 @@ class BrowserTest(unittest.TestCase):
         self.wait.until(shown.text_to_be_present_in_element((By.ID, "status"), "No swipes yet."))
         self.web.swipe(424242)
         self.wait.until(shown.text_to_be_present_in_element((By.CSS_SELECTOR, "#swipes tbody tr:first-child"), "0000424242"))
-        self.assertEqual(self.find("#swipes tbody tr:first-child td:last-child").text, "Refused")
+        self.assertEqual(self.find("#swipes tbody tr:first-child td:last-child").text, "Refused: not on the site list")
         self.assertIn("New swipe at Front door", self.browser.find_element(By.ID, "live").get_attribute("textContent"))
 
         self.find("nav a[href='/doors']").click()
@@ -70,8 +70,12 @@ class BrowserTest(unittest.TestCase):
         self.assertFalse(self.browser.find_element(By.ID, "unknown").is_displayed())  # no longer a stranger here
         with open(self.web.people, newline="") as f:
             self.assertEqual(f.read(), "card,name,master,from,until,front\r\n1001,Ann,yes,,,\r\n515151,Nadia Petrova,,,,yes\r\n")
-        # Once the agent applies CSV site lists, the card reaches the reader: wait here until the
-        # simulated reader holds 515151, then swipe it again and see "Known card" in Activity.
+        # The agent writes the list to the reader at once and reads it back; the card now opens the door.
+        self.assertTrue(wait_until(lambda: "verified 2 cards" in self.web.said()), self.web.said())
+        self.find("nav a[href='/activity']").click()
+        self.web.swipe(515151)
+        self.wait.until(shown.text_to_be_present_in_element((By.CSS_SELECTOR, "#swipes tbody tr:first-child"), "Nadia Petrova"))
+        self.assertNotIn("Refused", self.find("#swipes tbody tr:first-child td:last-child").text)
 
     def test_a_viewer_changes_nothing_and_wrong_passwords_slow_the_next_try(self):
         self.sign_in("bob", USERS["bob"][1])

@@ -92,7 +92,7 @@ int Serve(QCoreApplication& App, const QString& ConfigFile)
         else if (Settings)
             Bus = std::make_unique<TMqttBridge>(Agent, *Settings);
     };
-    // The page is made after the bus and stays like it; on a reload it follows the new settings.
+    // The page is made once there is a [web] section; on a reload it follows the new settings.
     std::unique_ptr<TWebSite> Web;
     auto FollowWeb = [&] {
         if (Web)
@@ -104,9 +104,6 @@ int Serve(QCoreApplication& App, const QString& ConfigFile)
         if (Agent.Stopping())
             return;
         Agent.Reload();
-        // A bus made now would set the doors' handlers over the page's: the page follows again after it.
-        if (!Bus && MqttSettingsIn(ConfigFile, Agent.Config()))
-            Web.reset();
         FollowMqtt();
         FollowWeb();
     };
