@@ -143,6 +143,15 @@ QString TAccessRules::ChangeWhy(const QString& Door, int Card, bool Added, const
 
 QString TAccessRules::ChangeText(const QString& Door, const TDoorList& Before, const TDoorList& After, const QDateTime& At) const
 {
+    const QString Parts = ChangeParts(Door, Before, After, At);
+    if (Parts.isEmpty())
+        return {};
+    const QString Time = LocalTimeOf(FSetup.Zone, InstantOf(At)).toString(QStringLiteral("HH:mm"));
+    return QStringLiteral("%1: %2: %3").arg(FSetup.Doors[size_t(DoorIndex(Door))].Name, Time, Parts);
+}
+
+QString TAccessRules::ChangeParts(const QString& Door, const TDoorList& Before, const TDoorList& After, const QDateTime& At) const
+{
     QStringList Parts;
     const auto Missing = [](const TDoorList& List, int Card) { return !std::binary_search(List.Cards.begin(), List.Cards.end(), Card); };
     for (const int C : After.Cards)
@@ -151,8 +160,10 @@ QString TAccessRules::ChangeText(const QString& Door, const TDoorList& Before, c
     for (const int C : Before.Cards)
         if (Missing(After, C))
             Parts.append(QStringLiteral("-%1 (%2)").arg(CardName(C), ChangeWhy(Door, C, false, At)));
-    if (Parts.isEmpty())
-        return {};
-    const QString Time = LocalTimeOf(FSetup.Zone, InstantOf(At)).toString(QStringLiteral("HH:mm"));
-    return QStringLiteral("%1: %2: %3").arg(FSetup.Doors[size_t(DoorIndex(Door))].Name, Time, Parts.join(QStringLiteral(", ")));
+    return Parts.join(QStringLiteral(", "));
+}
+
+QString TAccessRules::LocalText(const QDateTime& At) const
+{
+    return LocalTimeOf(FSetup.Zone, InstantOf(At)).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }

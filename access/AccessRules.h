@@ -95,6 +95,10 @@ public:
     // "Front door: 18:00: +Dana (cleaners), -Evan (until 2026-12-31)" (the time as the site's
     // clock shows it). Empty when the lists hold the same cards.
     QString ChangeText(const QString& Door, const TDoorList& Before, const TDoorList& After, const QDateTime& At) const;
+    // Its cards alone: "+Dana (cleaners), -Evan (until 2026-12-31)".
+    QString ChangeParts(const QString& Door, const TDoorList& Before, const TDoorList& After, const QDateTime& At) const;
+    // At as the site's clock shows it: "2026-12-15 18:00".
+    QString LocalText(const QDateTime& At) const;
 
     // Every change of Door's list after From and before To, in order.
     void ForEachChange(const QString& Door, const QDateTime& From, const QDateTime& To,

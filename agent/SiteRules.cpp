@@ -1,6 +1,7 @@
 #include "agent/SiteRules.h"
 
 #include "access/SiteCheck.h"
+#include "agent/AgentConfig.h"
 #include "agent/AgentLog.h"
 #include "reader/Protocol.h"
 
@@ -52,4 +53,49 @@ void TSiteRules::Take(const std::optional<QByteArray>& Content)
     }
     if (OnChanged)
         OnChanged();
+}
+
+namespace {
+
+QString DoorReport(const TAccessRules& Rules, const TAccessDoor& Door, const QDateTime& Now)
+{
+    QStringList Names;
+    const TDoorList List = Rules.ListAt(Door.Id, Now);
+    for (int Card : List.Cards)
+        Names << Rules.CardName(Card) + (Card == Rules.Site().Master ? QStringLiteral(" (master)") : QString());
+    QString Text = QStringLiteral("  [%1] now %2 cards: %3\n").arg(Door.Id).arg(List.Cards.size()).arg(Names.join(QStringLiteral(", ")));
+    if (const std::optional<QDateTime> Next = Rules.NextBoundary(Door.Id, Now))
+        Text += QStringLiteral("      next, %1: %2\n").arg(Rules.LocalText(*Next), Rules.ChangeParts(Door.Id, List, Rules.ListAt(Door.Id, *Next), *Next));
+    return Text;
+}
+
+} // namespace
+
+QString SiteFilesReport(const TAgentConfig& Config, const QDateTime& Now, bool& Good)
+{
+    Good = true;
+    QStringList Files;
+    for (const TDoorConfig& Door : Config.Doors)
+        if (!Door.SiteFile.isEmpty() && !Files.contains(Door.SiteFile))
+            Files << Door.SiteFile;
+    QString Text;
+    for (const QString& File : Files) {
+        try {
+            const TSiteRead Read = ReadSiteFile(File);
+            const TAccessRules Rules(Read.Site, AccessSetupOf(Config, File));
+            const std::vector<TSiteProblem> Problems = CheckSite(Read, Rules, protocol::CardLimit, Now);
+            if (!Problems.empty()) {
+                Good = false;
+                Text += ProblemLines(File, Problems);
+                continue;
+            }
+            Text += QStringLiteral("site list %1:\n").arg(File);
+            for (const TAccessDoor& Door : Rules.Doors())
+                Text += DoorReport(Rules, Door, Now);
+        } catch (const std::exception& E) {
+            Good = false;
+            Text += QStringLiteral("%1: %2\n").arg(File, QString::fromUtf8(E.what()));
+        }
+    }
+    return Text;
 }

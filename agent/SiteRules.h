@@ -10,6 +10,13 @@
 #include <functional>
 #include <memory>
 
+struct TAgentConfig;
+
+// What --check says of the configuration's site files: each one's problems with their lines,
+// or each of its doors' list at Now and next change. Good is false when any file has problems
+// or cannot be read.
+QString SiteFilesReport(const TAgentConfig& Config, const QDateTime& Now, bool& Good);
+
 // One site file the agent follows, read again whenever it changes, and its rules for the doors
 // that take their cards from it. A file with problems (a bad row, a schedule the configuration
 // does not have, more cards than a reader holds) is said with its lines and changes nothing: the

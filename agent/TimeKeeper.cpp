@@ -215,5 +215,5 @@ std::optional<TNextChange> TTimeKeeper::Next(const QString& DoorId) const
     const TDoorList Before = Rules->ListAt(DoorId, Now);
     const TDoorList After = Rules->ListAt(DoorId, *At);
     return TNextChange{*At, NamesOf(*Rules, Without(After.Cards, Before.Cards)), NamesOf(*Rules, Without(Before.Cards, After.Cards)),
-                       Rules->ChangeText(DoorId, Before, After, *At)};
+                       Rules->LocalText(*At) + QStringLiteral(": ") + Rules->ChangeParts(DoorId, Before, After, *At)};
 }

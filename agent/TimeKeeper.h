@@ -26,7 +26,7 @@ struct TNextChange
     QDateTime At; // UTC
     QStringList Added;   // names (or card numbers) that come on
     QStringList Removed; // and go off
-    QString Text;        // as the journal will say it: "Front door: 18:00: +Dana (cleaners), -Evan (until ...)"
+    QString Text;        // "2026-12-15 18:00: +Dana (cleaners), -Evan (until 2026-12-15 18:30)", on the site's clock
 };
 
 // The readers have no clock, so the agent keeps time for them: every door whose cards come from a

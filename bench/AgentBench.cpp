@@ -5,6 +5,7 @@
 // again.
 
 #include "bench/BenchTable.h"
+#include "bench/ProcStatus.h"
 #include "reader/Dorvik.h"
 #include "reader/Protocol.h"
 #include "sim/SimFrames.h"
@@ -12,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
@@ -44,41 +44,6 @@ void RunUntil(const std::function<bool()>& Condition, int Ms = 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::usleep(200);
     }
-}
-
-// A "Name:" field of a /proc status file.
-long Field(const QString& File, const QByteArray& Name)
-{
-    QFile Status(File);
-    if (!Status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& Line : Status.readAll().split('\n'))
-        if (Line.startsWith(Name + ':'))
-            return Line.mid(Name.size() + 1).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-// Context switches of every thread: each is a wake-up.
-long WakeUps(qint64 Pid)
-{
-    long Sum = 0;
-    const QString Tasks = QStringLiteral("/proc/%1/task").arg(Pid);
-    for (const QString& Task : QDir(Tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QString Status = Tasks + u'/' + Task + QStringLiteral("/status");
-        Sum += Field(Status, "voluntary_ctxt_switches") + Field(Status, "nonvoluntary_ctxt_switches");
-    }
-    return Sum;
-}
-
-// User plus system time in clock ticks.
-long CpuTicks(qint64 Pid)
-{
-    QFile Stat(QStringLiteral("/proc/%1/stat").arg(Pid));
-    if (!Stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray Text = Stat.readAll();
-    const QList<QByteArray> F = Text.mid(Text.lastIndexOf(')') + 2).split(' ');
-    return F.value(11).toLong() + F.value(12).toLong();
 }
 
 } // namespace
@@ -124,7 +89,7 @@ int main(int argc, char** argv)
     QThread::msleep(500); // every door's read has ended
     const qint64 Pid = Agent.processId();
 
-    const double RssMb = Field(QStringLiteral("/proc/%1/status").arg(Pid), "VmRSS") / 1024.0;
+    const double RssMb = ProcField(QStringLiteral("/proc/%1/status").arg(Pid), "VmRSS") / 1024.0;
     PrintFigure("agent, 16 doors: resident memory", Fixed(RssMb, 1, "MB"), "< 40 MB", GoalMet(RssMb < 40));
 
     const long WakeBefore = WakeUps(Pid), CpuBefore = CpuTicks(Pid);

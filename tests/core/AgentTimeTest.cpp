@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
+#include <QProcess>
 #include <QTimeZone>
 
 using namespace std::chrono_literals;
@@ -141,10 +142,42 @@ TEST(AgentTime, EachDoorsNextChangeIsOnTheBus)
     const auto Next = [&] { return QJsonDocument::fromJson(Probe.Last("dorvik/door-0/next")).object(); };
     ASSERT_TRUE(WaitUntil([&] { return Next().value("time") == "2026-12-15T17:00:00.000Z"; }, 10s)) << Probe.Last("dorvik/door-0/next").toStdString();
     EXPECT_EQ(Next().value("added").toArray(), QJsonArray{"Dana"});
-    EXPECT_EQ(Next().value("text").toString(), "Door 0: 18:00: +Dana (cleaners)");
+    EXPECT_EQ(Next().value("text").toString(), "2026-12-15 18:00: +Dana (cleaners)");
     Clock.RunTo(At("2026-12-15 18:00"));
     EXPECT_TRUE(WaitUntil([&] { return Next().value("time") == "2026-12-15T17:30:00.000Z"; }));
     EXPECT_EQ(Next().value("removed").toArray(), QJsonArray{"Evan"});
+}
+
+// --check reads each site file as the agent will: its problems with their lines, or each door's
+// list now and its next change.
+TEST(AgentTime, CheckNamesASiteFilesProblemsByLineOrSaysEachDoorsList)
+{
+    const struct
+    {
+        QByteArray Site;
+        int Status;
+        const char* Says;
+    } Cases[] = {
+        {Site, 0, "  [door-0] now "},
+        {QByteArray(Site) + "5,Gus,,,,night\n", 1, "site.csv:6: "},
+        {"card,name,master,back-door\n1,Ann,yes,yes\n", 1, "site.csv:1: "},
+    };
+    for (const auto& C : Cases) {
+        QTemporaryDir Folder;
+        QFile File(Folder.filePath("site.csv"));
+        ASSERT_TRUE(File.open(QIODevice::WriteOnly) && File.write(C.Site) > 0);
+        File.close();
+        QFile Config(Folder.filePath("agent.conf"));
+        ASSERT_TRUE(Config.open(QIODevice::WriteOnly));
+        Config.write("[door-0]\nport = /dev/null\nsite-file = site.csv\n" + QByteArray(Rules));
+        Config.close();
+        QProcess Check;
+        Check.start(QStringLiteral(DORVIK_AGENT), {"--config", Config.fileName(), "--check"});
+        ASSERT_TRUE(Check.waitForFinished(10000));
+        const QString Said = QString::fromUtf8(Check.readAllStandardOutput());
+        EXPECT_EQ(Check.exitCode(), C.Status) << Said.toStdString();
+        EXPECT_TRUE(Said.contains(QString::fromUtf8(C.Says))) << Said.toStdString();
+    }
 }
 
 } // namespace

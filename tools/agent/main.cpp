@@ -3,6 +3,7 @@
 #include "agent/Agent.h"
 #include "agent/AgentConfig.h"
 #include "agent/AgentLog.h"
+#include "agent/SiteRules.h"
 #include "bus/MqttBridge.h"
 #include "common/SignalWatch.h"
 #include "common/Errors.h"
@@ -70,10 +71,12 @@ int Check(const QString& ConfigFile, const TAgentConfig& Config)
     for (const TDoorConfig& D : Config.Doors)
         Text += QStringLiteral("  [%1] name \"%2\", port %3\n").arg(D.Id, D.Name, D.Port);
     Text += QStringLiteral("(%1)\n").arg(AgentConfigRule());
+    bool Good = true;
+    Text += SiteFilesReport(Config, QDateTime::currentDateTimeUtc(), Good);
     std::fputs(Text.toLocal8Bit().constData(), stdout);
     if (Config.Web)
         CheckWeb(*Config.Web);
-    return 0;
+    return Good ? 0 : 1;
 }
 
 int Serve(QCoreApplication& App, const QString& ConfigFile)
