@@ -5,6 +5,8 @@
 #include "agent/AgentLog.h"
 #include "reader/Protocol.h"
 
+#include <QFileInfo>
+
 TSiteRules::TSiteRules(const QString& File, TAccessSetup Setup, const TClock& Clock, QObject* Owner)
     : QObject(Owner), FFile(File), FClock(Clock), FSetup(std::move(Setup))
 {
@@ -80,6 +82,11 @@ QString SiteFilesReport(const TAgentConfig& Config, const QDateTime& Now, bool& 
             Files << Door.SiteFile;
     QString Text;
     for (const QString& File : Files) {
+        if (!QFileInfo::exists(File)) {
+            // Not yet made (the page makes the state folder's on its first change): not a fault.
+            Text += QStringLiteral("warning: the site list %1 does not exist yet: its doors' readers are left as they are until it does\n").arg(File);
+            continue;
+        }
         try {
             const TSiteRead Read = ReadSiteFile(File);
             const TAccessRules Rules(Read.Site, AccessSetupOf(Config, File));
