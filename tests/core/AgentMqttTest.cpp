@@ -229,6 +229,29 @@ TEST(AgentMqtt, EverySwipeTheLogTakesLateIsSentAgainWithItsId)
     EXPECT_EQ(Bus.Probe->On("dorvik/door-0/swipe").size(), 6u);
 }
 
+// A swipe logged while the broker was away goes out on its door's topic even when the door was
+// renamed and the bus started afresh meanwhile: the log keeps the door's id, not only its name.
+TEST(AgentMqtt, ASwipeOfARenamedDoorStillGoesOutOnItsDoorsTopic)
+{
+    NEED_BROKER();
+    Online Bus({.Persistent = true}, true);
+    ASSERT_TRUE(Bus.Ready());
+    AgentBed Bed(1, {}, Mqtt(Bus.Broker.Port()));
+    ASSERT_TRUE(Ready(*Bus.Probe, 0));
+    Bus.Broker.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return !Bed.Bus->Connected(); }));
+    Bed.Readers[0]->Swipe(Card(31));
+    ASSERT_TRUE(WaitUntil([&] { return Bed.Swipes.size() == 1; }));
+    Bed.Bus.reset();
+    Bed.Configure(QStringLiteral("[door-0]\nname = Front door\nport = %1\n[log]\npath = access.db\n%2")
+                      .arg(Bed.Path("tty0"), Mqtt(Bus.Broker.Port())).toUtf8());
+    Bed.Agent->Reload();
+    ASSERT_TRUE(Bus.Broker.Start());
+    Bed.Bus = std::make_unique<TMqttBridge>(*Bed.Agent, *MqttSettingsIn(Bed.Path("agent.conf"), Bed.Agent->Config()));
+    ASSERT_TRUE(WaitUntil([&] { return !Bus.Probe->On("dorvik/door-0/swipe").empty(); }, 15s));
+    EXPECT_EQ(Json(Bus.Probe->On("dorvik/door-0/swipe").back().Payload).value("door"), "Door 0");
+}
+
 // A command while commands are off, or one the broker kept (retained, so handed over again at
 // every reconnect): nothing is done, and it is said once.
 TEST(AgentMqtt, IgnoredCommandsChangeNothingAndAreSaidOnce)
