@@ -312,10 +312,13 @@ void ActivityWindow(TCamera& Camera)
         const char* Door;
         uint32_t Value;
         const char* Name;
+        const char* Reason = "";
     } Swipes[] = {
         {0, "ttyUSB0", 1234567, "Front door"},        {312, "rfc2217://door-pc:4001", 88012345, "Master key"},
         {1735, "ttyUSB0", 1234890, "Tür Süd – Lager"}, {2410, "ttyUSB0", 7340021, ""},
-        {3677, "rfc2217://door-pc:4001", 4000002, "Delivery van"}, {21798, "ttyUSB0", 1234567, "Front door"},
+        {3677, "rfc2217://door-pc:4001", 4000002, "Delivery van"},
+        {5120, "Back door", 5550123, "Evan Price", "expired 2026-11-30"},
+        {21798, "ttyUSB0", 1234567, "Front door"},
     };
     for (const auto& S : Swipes) {
         TRfidTag Tag;
@@ -323,7 +326,8 @@ void ActivityWindow(TCamera& Camera)
         TSwipeRecord Swipe = MakeSwipeRecord(Tag, QString::fromUtf8(S.Door), nullptr);
         Swipe.Time = Morning.addSecs(S.Seconds).toUTC();
         Swipe.Name = QString::fromUtf8(S.Name);
-        Swipe.Known = !Swipe.Name.isEmpty();
+        Swipe.Reason = QString::fromUtf8(S.Reason);
+        Swipe.Known = !Swipe.Name.isEmpty() && Swipe.Reason.isEmpty();
         if (!Log.Commit(Swipe))
             return Camera.Fail(QStringLiteral("cannot draw activity: %1").arg(Log.Error()));
     }
